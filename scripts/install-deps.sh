@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing need, when any is missing.
+# Works as root or through sudo.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config clang-format
+    qt6-base-dev qt6-base-dev-tools libqt6svg6-dev qt6-qpa-plugins
+    libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
+    libsndfile1-dev libpulse-dev
+    libbenchmark-dev
+    xvfb xauth x11-utils fonts-dejavu-core
+)
+if [ "${1:-}" = "--with-browsers" ]; then
+    packages+=(chromium firefox-esr pulseaudio)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

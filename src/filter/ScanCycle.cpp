@@ -1,0 +1,162 @@
+#include "filter/ScanCycle.h"
+
+#include "filter/JournalTime.h"
+#include "filter/RecordFormat.h"
+#include "platform/BrowserWindowSource.h"
+#include "platform/SoundPlayer.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTreeWidget>
+
+namespace {
+
+// The handle of the page a row of the open-pages list was built from.
+constexpr int kHandleRole = Qt::UserRole;
+
+} // namespace
+
+ScanCycle::ScanCycle(const ScanControls &controls, BrowserWindowSource &source,
+                     SoundPlayer &sound, Clock clock, QLocale locale)
+    : m_controls(controls), m_source(source), m_sound(sound), m_clock(std::move(clock)),
+      m_locale(std::move(locale))
+{
+}
+
+void ScanCycle::tick()
+{
+    rememberSelection();
+    refillWindowList();
+    restoreSelection();
+
+    QTreeWidget *windows = m_controls.ListView1;
+    const int windowCount = windows->topLevelItemCount();
+    if (windowCount == 0)
+        return;
+
+    // The keyword list does not change during a tick: nothing here yields to the event loop.
+    const QTreeWidget *keywords = m_controls.ListView3;
+    QStringList lowerKeys;
+    const int keywordCount = keywords->topLevelItemCount();
+    lowerKeys.reserve(keywordCount);
+    for (int j = 0; j < keywordCount; ++j)
+        lowerKeys.append(keywords->topLevelItem(j)->text(0).toLower());
+
+    for (int i = 0; i < windowCount; ++i) {
+        const QTreeWidgetItem *row = windows->topLevelItem(i);
+        const QString name = row->text(0).toLower();
+        const QString address = row->text(1).toLower();
+        for (int j = 0; j < keywordCount; ++j) {
+            const QString &key = lowerKeys[j];
+            // An empty keyword occurs in every non-empty text and in no empty one.
+            const bool matches = key.isEmpty() ? !(name.isEmpty() && address.isEmpty())
+                                               : name.contains(key) || address.contains(key);
+            if (matches)
+                closeSequence(i, j);
+        }
+    }
+}
+
+void ScanCycle::rememberSelection()
+{
+    const QTreeWidget *windows = m_controls.ListView1;
+    const int count = windows->topLevelItemCount();
+    if (count == 0)
+        return;
+    m_selectedWindowRow = 0;
+    for (int r = 0; r < count; ++r) {
+        if (windows->topLevelItem(r)->isSelected()) {
+            m_selectedWindowRow = r + 1;
+            return;
+        }
+    }
+}
+
+// The list shows exactly one row per page, in walking order. Rows are reused rather than
+// deleted and made again, so the user's scroll position survives the twice-a-second refill.
+void ScanCycle::refillWindowList()
+{
+    QTreeWidget *windows = m_controls.ListView1;
+    QList<BrowserPage> pages = m_source.walk();
+    if (pages.size() > kMaxRows)
+        pages.resize(kMaxRows);
+
+    windows->clearSelection();
+    const int count = static_cast<int>(pages.size());
+    while (windows->topLevelItemCount() > count)
+        delete windows->takeTopLevelItem(windows->topLevelItemCount() - 1);
+
+    // A page whose name or address cannot be read keeps its row, with an empty text.
+    const auto fill = [](QTreeWidgetItem *row, const BrowserPage &page) {
+        row->setText(0, page.pageName.value_or(QString()));
+        row->setText(1, page.address.value_or(QString()));
+        row->setData(0, kHandleRole, QVariant::fromValue(page.handle));
+    };
+    const int reused = windows->topLevelItemCount();
+    for (int r = 0; r < reused; ++r)
+        fill(windows->topLevelItem(r), pages[r]);
+    QList<QTreeWidgetItem *> added;
+    for (int r = reused; r < count; ++r) {
+        added.append(new QTreeWidgetItem);
+        fill(added.last(), pages[r]);
+    }
+    windows->addTopLevelItems(added);
+}
+
+void ScanCycle::restoreSelection()
+{
+    QTreeWidget *windows = m_controls.ListView1;
+    const int count = windows->topLevelItemCount();
+    if (m_selectedWindowRow > count)
+        m_selectedWindowRow = count;
+    if (m_selectedWindowRow != 0)
+        windows->topLevelItem(m_selectedWindowRow - 1)->setSelected(true);
+}
+
+void ScanCycle::closeSequence(int windowRow, int keywordRow)
+{
+    const QTreeWidgetItem *row = m_controls.ListView1->topLevelItem(windowRow);
+    const QString pageName = row->text(0);
+    const QString address = row->text(1);
+    const QString keyword = m_controls.ListView3->topLevelItem(keywordRow)->text(0);
+    // The close request goes to the page this row was built from, not to the first page that
+    // happens to share its name.
+    const auto handle = row->data(0, kHandleRole).value<WindowHandle>();
+
+    QTreeWidget *journal = m_controls.ListView4;
+    if (journal->topLevelItemCount() >= kMaxRows)
+        delete journal->takeTopLevelItem(0);
+    journal->addTopLevelItem(
+        new QTreeWidgetItem({journalTimeText(m_clock(), m_locale), keyword, address}));
+
+    countClosing(keyword);
+
+    if (m_closedTotal < kMaxRows)
+        ++m_closedTotal;
+
+    m_controls.sb->setText(QStringLiteral("Fermeture: ") + pageName +
+                           QStringLiteral("     (Total:") + QString::number(m_closedTotal) +
+                           QStringLiteral(")"));
+
+    if (handle.isValid())
+        m_source.requestClose(handle);
+
+    if (m_controls.Check1->checkState() == Qt::Checked)
+        m_sound.playSync(m_controls.Text1->text());
+}
+
+void ScanCycle::countClosing(const QString &keyword)
+{
+    QTreeWidget *statistics = m_controls.ListView2;
+    const int count = statistics->topLevelItemCount();
+    for (int k = 0; k < count; ++k) {
+        QTreeWidgetItem *row = statistics->topLevelItem(k);
+        if (row->text(1) != keyword)
+            continue;
+        // A count that is not a number is left as it stands.
+        if (const auto value = RecordFormat::countValue(row->text(0)))
+            row->setText(0, RecordFormat::countText(*value + 1));
+        return;
+    }
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QLocale>
+#include <QTime>
+
+#include <functional>
+
+class BrowserWindowSource;
+class SoundPlayer;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QTreeWidget;
+
+// The controls of the main window that one scan reads and writes.
+struct ScanControls
+{
+    QTreeWidget *ListView1 = nullptr; // open pages: name, address
+    QTreeWidget *ListView2 = nullptr; // statistics: count, keyword
+    QTreeWidget *ListView3 = nullptr; // keywords
+    QTreeWidget *ListView4 = nullptr; // journal: time, keyword, address
+    QLabel *sb = nullptr;             // status text
+    QCheckBox *Check1 = nullptr;      // sound on closing
+    QLineEdit *Text1 = nullptr;       // sound path
+};
+
+// One tick lists the open browser pages, tests each against each keyword, ignoring case, and
+// closes, journals, counts and announces every match.
+class ScanCycle
+{
+public:
+    using Clock = std::function<QTime()>;
+
+    ScanCycle(const ScanControls &controls, BrowserWindowSource &source, SoundPlayer &sound,
+              Clock clock = &QTime::currentTime, QLocale locale = QLocale::system());
+
+    void tick();
+
+    int SelectedWindowRow() const { return m_selectedWindowRow; }
+    int ClosedTotal() const { return m_closedTotal; }
+
+    // Every list holds at most this many rows, and the total of closings stops there.
+    static constexpr int kMaxRows = 32767;
+
+private:
+    void rememberSelection();
+    void refillWindowList();
+    void restoreSelection();
+    void closeSequence(int windowRow, int keywordRow);
+    void countClosing(const QString &keyword);
+
+    ScanControls m_controls;
+    BrowserWindowSource &m_source;
+    SoundPlayer &m_sound;
+    Clock m_clock;
+    QLocale m_locale;
+    int m_selectedWindowRow = 0;
+    int m_closedTotal = 0;
+};

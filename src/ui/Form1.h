@@ -1,0 +1,118 @@
+#pragma once
+
+#include "filter/ScanCycle.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class BrowserWindowSource;
+class CommonDialog;
+class FileListBox;
+class MenuDecoration;
+class SoundPlayer;
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTimer;
+class QTreeWidget;
+
+// The platform services the window works with; tests hand it doubles.
+struct Form1Services
+{
+    BrowserWindowSource &source;
+    SoundPlayer &sound;
+};
+
+// The program's only window. Every control carries its design name, as member and as
+// objectName; language files and tests find controls by that name.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    static const QString kCaption;
+    // Outer size = client size + these, for the title bar and the borders.
+    static constexpr int kFrameHeightTwips = 480;
+    static constexpr int kFrameWidthTwips = 120;
+
+    explicit Form1(const Form1Services &services, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // The window's outer geometry and the primary screen's size, in twips.
+    int heightTwips() const;
+    void setHeightTwips(int height);
+    int widthTwips() const;
+    int topTwips() const;
+    void setTopTwips(float top);
+    int leftTwips() const;
+    void setLeftTwips(float left);
+    int screenWidthTwips() const;
+    int screenHeightTwips() const;
+
+    ScanCycle &scan() { return *m_scan; }
+
+    MenuDecoration *ctxHookMenu1 = nullptr;
+    QGroupBox *FramePlus1 = nullptr;
+    QTreeWidget *ListView1 = nullptr;
+    QLabel *sb = nullptr;
+    QPushButton *VexlorCmd1 = nullptr;
+    QTimer *Timer1 = nullptr;
+    QPushButton *VexlorCmd2 = nullptr;
+    QPushButton *VexlorCmd3 = nullptr;
+    QPushButton *VexlorCmd4 = nullptr;
+    QPushButton *VexlorCmd5 = nullptr;
+    QGroupBox *Frame3 = nullptr;
+    QGroupBox *FramePlus2 = nullptr;
+    QCheckBox *Check7 = nullptr;
+    FileListBox *File1 = nullptr;
+    QPushButton *ButtonPlus5 = nullptr;
+    QCheckBox *Check4 = nullptr;
+    QCheckBox *Check3 = nullptr;
+    QCheckBox *Check2 = nullptr;
+    QCheckBox *Check1 = nullptr;
+    QGroupBox *FramePlus5 = nullptr;
+    QLineEdit *Text1 = nullptr;
+    QPushButton *Command2 = nullptr;
+    CommonDialog *CommonDialog1 = nullptr;
+    QLabel *Image1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label1 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QTreeWidget *ListView4 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QTreeWidget *ListView3 = nullptr;
+    QPushButton *Command5 = nullptr;
+    QPushButton *Command7 = nullptr;
+    QPushButton *Command8 = nullptr;
+    QGroupBox *Frame4 = nullptr;
+    QTreeWidget *ListView2 = nullptr;
+    QPushButton *ButtonPlus3 = nullptr;
+    QPushButton *ButtonPlus4 = nullptr;
+    QPushButton *VexlorCmd6 = nullptr;
+    QPushButton *ButtonPlus2 = nullptr;
+    QPushButton *ButtonPlus1 = nullptr;
+    QMenu *contex = nullptr;
+    QAction *affich = nullptr;
+    QAction *kj = nullptr;
+    QAction *cle = nullptr;
+    QAction *journal = nullptr;
+    QAction *option = nullptr;
+    QAction *stat = nullptr;
+    QAction *jk = nullptr;
+    QAction *quit = nullptr;
+
+private:
+    void buildTopBar();
+    void buildConfigurationPanel();
+    void buildListPanels();
+    void buildPanelButtons();
+    void buildTrayMenu();
+    void connectPanelCommands();
+
+    std::unique_ptr<ScanCycle> m_scan;
+};

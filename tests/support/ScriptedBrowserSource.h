@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/BrowserWindowSource.h"
+
+#include <QList>
+
+// A browser source whose pages the test sets, and which records every close request.
+class ScriptedBrowserSource : public BrowserWindowSource
+{
+public:
+    // Adds a page whose handle id is the given text; an empty optional is a read that fails.
+    void addPage(std::optional<QString> name, std::optional<QString> address, const QByteArray &id)
+    {
+        m_pages.append({std::move(name), std::move(address), WindowHandle{0, id}});
+    }
+    void clear() { m_pages.clear(); }
+    void removePage(const QByteArray &id)
+    {
+        m_pages.removeIf([&](const BrowserPage &p) { return p.handle.id == id; });
+    }
+
+    QList<BrowserPage> walk() override
+    {
+        ++m_walks;
+        return m_pages;
+    }
+    void requestClose(const WindowHandle &handle) override { m_closed.append(handle.id); }
+
+    QList<BrowserPage> m_pages;
+    QList<QByteArray> m_closed;
+    int m_walks = 0;
+};
