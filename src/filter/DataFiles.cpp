@@ -33,8 +33,9 @@ QString reasonText(QFileDevice::FileError error)
 bool fail(Failure *failure, const QString &path, const QString &what, const QString &reason)
 {
     if (failure)
-        *failure = {path, QStringLiteral("%1 « %2 » : %3.").arg(what, QDir::toNativeSeparators(path),
-                                                                 reason)};
+        *failure = {
+            path,
+            QStringLiteral("%1 « %2 » : %3.").arg(what, QDir::toNativeSeparators(path), reason)};
     return false;
 }
 
@@ -102,8 +103,7 @@ bool LoadKeywordFile(const QString &appFolder, QTreeWidget *ListView3, Failure *
     QList<QTreeWidgetItem *> items;
     const int room = kMaxRows - ListView3->topLevelItemCount();
     RecordFormat::FieldReader reader(text);
-    for (reader.skipBlankLines(); !reader.atEnd() && items.size() < room;
-         reader.skipBlankLines())
+    for (reader.skipBlankLines(); !reader.atEnd() && items.size() < room; reader.skipBlankLines())
         items.prepend(new QTreeWidgetItem(QStringList{reader.readField()}));
     ListView3->insertTopLevelItems(0, items);
     return true;
@@ -120,8 +120,7 @@ bool EnsureStatisticsFolder(const QString &appFolder, Failure *failure)
     return true;
 }
 
-bool CreateStatisticsFile(const QString &appFolder, const QTreeWidget *ListView3,
-                          Failure *failure)
+bool CreateStatisticsFile(const QString &appFolder, const QTreeWidget *ListView3, Failure *failure)
 {
     const QString path = statisticsFilePath(appFolder);
     if (QFileInfo(path).isFile())
@@ -141,8 +140,7 @@ bool LoadStatisticsFile(const QString &appFolder, QTreeWidget *ListView2, Failur
     QList<QTreeWidgetItem *> items;
     const int room = kMaxRows - ListView2->topLevelItemCount();
     RecordFormat::FieldReader reader(text);
-    for (reader.skipBlankLines(); !reader.atEnd() && items.size() < room;
-         reader.skipBlankLines()) {
+    for (reader.skipBlankLines(); !reader.atEnd() && items.size() < room; reader.skipBlankLines()) {
         const QString keyword = reader.readField();
         // A last record cut short after its keyword loads with the count 0.
         const QString counter = reader.readField();

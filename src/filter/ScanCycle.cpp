@@ -17,12 +17,11 @@ constexpr int kHandleRole = Qt::UserRole;
 
 } // namespace
 
-ScanCycle::ScanCycle(const ScanControls &controls, BrowserWindowSource &source,
-                     SoundPlayer &sound, Clock clock, QLocale locale)
+ScanCycle::ScanCycle(const ScanControls &controls, BrowserWindowSource &source, SoundPlayer &sound,
+                     Clock clock, QLocale locale)
     : m_controls(controls), m_source(source), m_sound(sound), m_clock(std::move(clock)),
       m_locale(std::move(locale))
-{
-}
+{}
 
 void ScanCycle::tick()
 {

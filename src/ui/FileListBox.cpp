@@ -4,8 +4,7 @@
 
 FileListBox::FileListBox(const QString &pattern, QWidget *parent)
     : QListWidget(parent), m_pattern(pattern)
-{
-}
+{}
 
 bool FileListBox::setPath(const QString &path)
 {

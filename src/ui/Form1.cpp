@@ -135,14 +135,14 @@ void Form1::buildConfigurationPanel()
     Frame3 = frame(this, "Frame3", QStringLiteral("Configuration :"), 120, 3840, 7455, 3735);
     FramePlus2 = frame(Frame3, "FramePlus2", QStringLiteral("Les Langues"), 5760, 360, 1575, 2415);
     Check7 = checkBox(FramePlus2, "Check7", QStringLiteral("Changer"), 8.25, 240, 360, 1095, 255);
-    File1 = place(new FileListBox(QStringLiteral("*.lng"), FramePlus2), "File1", 120, 720, 1335,
-                  1200);
+    File1 =
+        place(new FileListBox(QStringLiteral("*.lng"), FramePlus2), "File1", 120, 720, 1335, 1200);
     File1->setToolTip(QStringLiteral("You can translate the lang files to others languages and "
                                      "send it to the author."));
     ButtonPlus5 = pictureButton(FramePlus2, "ButtonPlus5", QStringLiteral("&OK"),
                                 QStringLiteral("ok"), 360, 1980, 855, 345);
-    Check4 = checkBox(Frame3, "Check4", QStringLiteral("Lancer au systray"), 9.75, 360, 2160, 4935,
-                      255);
+    Check4 =
+        checkBox(Frame3, "Check4", QStringLiteral("Lancer au systray"), 9.75, 360, 2160, 4935, 255);
     Check3 = checkBox(Frame3, "Check3", QStringLiteral("Lancer au démarrage de Windows"), 9.75, 360,
                       1800, 5175, 255);
     Check2 = checkBox(Frame3, "Check2", QStringLiteral("Activé Vexlor Popup"), 9.75, 360, 1080,
@@ -151,14 +151,14 @@ void Form1::buildConfigurationPanel()
     Check1 = checkBox(Frame3, "Check1", QStringLiteral("Jouer un son a la fermeture"), 9.75, 360,
                       1440, 5175, 255);
     Check1->setChecked(true);
-    FramePlus5 = frame(Frame3, "FramePlus5", QStringLiteral("Chemin du son :"), 120, 2640, 7215,
-                       975);
+    FramePlus5 =
+        frame(Frame3, "FramePlus5", QStringLiteral("Chemin du son :"), 120, 2640, 7215, 975);
     Text1 = place(new QLineEdit(QStringLiteral("Text1"), FramePlus5), "Text1", 120, 480, 6135, 285);
-    Command2 = place(new QPushButton(QStringLiteral("..."), FramePlus5), "Command2", 6480, 480, 375,
-                     255);
+    Command2 =
+        place(new QPushButton(QStringLiteral("..."), FramePlus5), "Command2", 6480, 480, 375, 255);
     CommonDialog1 = new CommonDialog(Frame3);
     CommonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
-    Image1 = place(new QLabel(Frame3), "Image1", 360, 360, 480, 480);
+    Image1 = plainLabel(Frame3, "Image1", QString(), 360, 360, 480, 480);
     Image1->setPixmap(Pictures::pixmap(QStringLiteral("app"), 32));
     Label2 = plainLabel(Frame3, "Label2", QStringLiteral("Vexlor Popup Configuration"), 1320, 480,
                         3975, 300);
@@ -243,10 +243,14 @@ void Form1::buildTrayMenu()
 
 void Form1::connectPanelCommands()
 {
-    connect(ButtonPlus1, &QPushButton::clicked, this, [this] { PanelCommands::showPanel(*this, 1); });
-    connect(ButtonPlus2, &QPushButton::clicked, this, [this] { PanelCommands::showPanel(*this, 2); });
-    connect(ButtonPlus3, &QPushButton::clicked, this, [this] { PanelCommands::showPanel(*this, 3); });
-    connect(ButtonPlus4, &QPushButton::clicked, this, [this] { PanelCommands::showPanel(*this, 4); });
+    connect(ButtonPlus1, &QPushButton::clicked, this,
+            [this] { PanelCommands::showPanel(*this, 1); });
+    connect(ButtonPlus2, &QPushButton::clicked, this,
+            [this] { PanelCommands::showPanel(*this, 2); });
+    connect(ButtonPlus3, &QPushButton::clicked, this,
+            [this] { PanelCommands::showPanel(*this, 3); });
+    connect(ButtonPlus4, &QPushButton::clicked, this,
+            [this] { PanelCommands::showPanel(*this, 4); });
     connect(VexlorCmd2, &QPushButton::clicked, this, [this] { PanelCommands::expand(*this); });
     connect(VexlorCmd6, &QPushButton::clicked, this, [this] { PanelCommands::collapse(*this); });
 }

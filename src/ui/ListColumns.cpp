@@ -62,8 +62,7 @@ void create(QTreeWidget *ListView1, QTreeWidget *ListView2, QTreeWidget *ListVie
     setFullRowSelect(ListView1, true);
 
     w = widthOf(ListView2);
-    reportView(ListView2, {QStringLiteral("Fermer"), QStringLiteral("Mot clef")},
-               {1500, w - 1600});
+    reportView(ListView2, {QStringLiteral("Fermer"), QStringLiteral("Mot clef")}, {1500, w - 1600});
     setFullRowSelect(ListView2, false);
 
     w = widthOf(ListView3);

@@ -211,13 +211,14 @@ void TestDataFiles::handEditedAndMalformedFiles_data()
                                  << QStringList{"b", "a"}
                                  << QByteArray("\r\n\"a\",\"1\"\r\n\r\n\"b\",\"2\"\r\n \r\n")
                                  << QStringList{"1", "2"} << QStringList{"a", "b"};
-    QTest::newRow("unquoted and blanks") << QByteArray("  pub  \r\nads\n")
-                                         << QStringList{"ads", "pub  "}
-                                         << QByteArray("pub,3\r\n  ads , 4 \r\n")
-                                         << QStringList{"3", "4"} << QStringList{"pub", "ads "};
+    QTest::newRow("unquoted and blanks")
+        << QByteArray("  pub  \r\nads\n") << QStringList{"ads", "pub  "}
+        << QByteArray("pub,3\r\n  ads , 4 \r\n") << QStringList{"3", "4"}
+        << QStringList{"pub", "ads "};
     QTest::newRow("unterminated quote")
-        << QByteArray("\"a\"\r\n\"never closed\r\nstill") << QStringList{"never closed\r\nstill", "a"}
-        << QByteArray("\"a\",\"1\"\r\n\"b\",\"2") << QStringList{"1", "2"} << QStringList{"a", "b"};
+        << QByteArray("\"a\"\r\n\"never closed\r\nstill")
+        << QStringList{"never closed\r\nstill", "a"} << QByteArray("\"a\",\"1\"\r\n\"b\",\"2")
+        << QStringList{"1", "2"} << QStringList{"a", "b"};
     QTest::newRow("missing last field")
         << QByteArray("\"a\"") << QStringList{"a"} << QByteArray("\"a\",\"5\"\r\n\"b\"\r\n")
         << QStringList{"5", "0"} << QStringList{"a", "b"};

@@ -95,16 +95,33 @@ void TestScanCycle::matchingIgnoresCaseOnNameAndAddress_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("address");
     QTest::addColumn<bool>("matches");
-    QTest::newRow("in name only") << "casino" << "Best Casino Online" << "http://a.example/" << true;
-    QTest::newRow("upper keyword, lower address")
-        << "PUB" << "Home" << "http://pub.example/" << true;
-    QTest::newRow("lower keyword, upper name") << "pub" << "PUB" << "" << true;
-    QTest::newRow("accented letters") << "ÉTÉ" << "Soldes d'été" << "" << true;
-    QTest::newRow("not present") << "pub" << "News" << "http://news.example/" << false;
-    QTest::newRow("no trimming") << " pub" << "pub" << "http://pub.example/" << false;
-    QTest::newRow("no pattern") << "p*b" << "pub" << "" << false;
-    QTest::newRow("empty keyword, some text") << "" << "" << "about:blank" << true;
-    QTest::newRow("empty keyword, no text") << "" << "" << "" << false;
+    QTest::newRow("in name only") << "casino"
+                                  << "Best Casino Online"
+                                  << "http://a.example/" << true;
+    QTest::newRow("upper keyword, lower address") << "PUB"
+                                                  << "Home"
+                                                  << "http://pub.example/" << true;
+    QTest::newRow("lower keyword, upper name") << "pub"
+                                               << "PUB"
+                                               << "" << true;
+    QTest::newRow("accented letters") << "ÉTÉ"
+                                      << "Soldes d'été"
+                                      << "" << true;
+    QTest::newRow("not present") << "pub"
+                                 << "News"
+                                 << "http://news.example/" << false;
+    QTest::newRow("no trimming") << " pub"
+                                 << "pub"
+                                 << "http://pub.example/" << false;
+    QTest::newRow("no pattern") << "p*b"
+                                << "pub"
+                                << "" << false;
+    QTest::newRow("empty keyword, some text") << ""
+                                              << ""
+                                              << "about:blank" << true;
+    QTest::newRow("empty keyword, no text") << ""
+                                            << ""
+                                            << "" << false;
 }
 
 void TestScanCycle::matchingIgnoresCaseOnNameAndAddress()
@@ -135,9 +152,10 @@ void TestScanCycle::everyKeywordIsTriedOnEveryWindow()
     b.source.addPage("Casino & poker", "http://casino.example/poker", "w2");
     b.scan.tick();
 
-    QCOMPARE(b.journal(), (QList<QStringList>{{"14:05:09", "news", "http://news.example/"},
-                                              {"14:05:09", "casino", "http://casino.example/poker"},
-                                              {"14:05:09", "POKER", "http://casino.example/poker"}}));
+    QCOMPARE(b.journal(),
+             (QList<QStringList>{{"14:05:09", "news", "http://news.example/"},
+                                 {"14:05:09", "casino", "http://casino.example/poker"},
+                                 {"14:05:09", "POKER", "http://casino.example/poker"}}));
     QCOMPARE(b.source.m_closed, (QList<QByteArray>{"w1", "w2", "w2"}));
     QCOMPARE(column(b.ListView2, 0), (QStringList{"1", "5"}));
     QCOMPARE(b.scan.ClosedTotal(), 3);
@@ -165,7 +183,8 @@ void TestScanCycle::unreadablePagesKeepTheirRowsAndVanishedWindowsAreHarmless()
     b.source.addPage("Last", "http://last.example/", "last");
     b.scan.tick();
     QCOMPARE(column(b.ListView1, 0), (QStringList{"", "Ads page", "Last"}));
-    QCOMPARE(column(b.ListView1, 1), (QStringList{"http://ads.example/", "", "http://last.example/"}));
+    QCOMPARE(column(b.ListView1, 1),
+             (QStringList{"http://ads.example/", "", "http://last.example/"}));
     QCOMPARE(b.source.m_closed, (QList<QByteArray>{"no-name", "no-address"}));
     QCOMPARE(b.sb.text(), QString("Fermeture: Ads page     (Total:2)"));
 
@@ -214,8 +233,7 @@ void TestScanCycle::soundPlaysOnlyWhenTheBoxIsTicked()
     Bench b;
     b.keywords({"pub"});
     b.source.addPage("pub", "", "w");
-    for (const Qt::CheckState state : {Qt::Unchecked, Qt::PartiallyChecked})
-    {
+    for (const Qt::CheckState state : {Qt::Unchecked, Qt::PartiallyChecked}) {
         b.Check1.setCheckState(state);
         b.scan.tick();
     }
