@@ -6,8 +6,9 @@
 
 #include <QLineEdit>
 
-void runStartUp(Form1 &form, const QString &appFolder)
+void runStartUp(Form1 &form)
 {
+    const QString &appFolder = form.appFolder();
     // A data file or folder that cannot be read or created leaves its list empty; the program
     // runs on.
     DataFiles::LoadKeywordFile(appFolder, form.ListView3);

@@ -1,7 +1,9 @@
 #include "app/StartUp.h"
 #include "platform/CompositeBrowserSource.h"
 #include "platform/linux/PulseSoundPlayer.h"
+#include "platform/linux/QtDialogs.h"
 #include "platform/linux/X11BrowserSource.h"
+#include "platform/linux/XdgOpener.h"
 #include "ui/Form1.h"
 
 #include <QApplication>
@@ -15,9 +17,12 @@ int main(int argc, char *argv[])
     CompositeBrowserSource source;
     source.addBackend(std::make_unique<X11BrowserSource>());
     PulseSoundPlayer sound;
+    QtDialogs dialogs;
+    XdgOpener opener;
 
-    Form1 form({source, sound});
-    runStartUp(form, appFolder);
+    Form1 form({source, sound, dialogs, opener, appFolder});
+    dialogs.setParent(&form);
+    runStartUp(form);
     form.show();
     return QApplication::exec();
 }

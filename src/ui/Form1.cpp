@@ -78,7 +78,7 @@ QLabel *plainLabel(QWidget *parent, const char *name, const QString &text, int l
 
 } // namespace
 
-Form1::Form1(const Form1Services &services, QWidget *parent) : QWidget(parent)
+Form1::Form1(const Form1Services &services, QWidget *parent) : QWidget(parent), m_services(services)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kCaption);

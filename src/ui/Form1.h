@@ -8,6 +8,8 @@
 
 class BrowserWindowSource;
 class CommonDialog;
+class DesktopOpener;
+class Dialogs;
 class FileListBox;
 class MenuDecoration;
 class SoundPlayer;
@@ -26,6 +28,10 @@ struct Form1Services
 {
     BrowserWindowSource &source;
     SoundPlayer &sound;
+    Dialogs &dialogs;
+    DesktopOpener &opener;
+    // The folder of the executable, where every data file lies.
+    QString appFolder;
 };
 
 // The program's only window. Every control carries its design name, as member and as
@@ -54,6 +60,8 @@ public:
     int screenHeightTwips() const;
 
     ScanCycle &scan() { return *m_scan; }
+    const Form1Services &services() const { return m_services; }
+    const QString &appFolder() const { return m_services.appFolder; }
 
     MenuDecoration *ctxHookMenu1 = nullptr;
     QGroupBox *FramePlus1 = nullptr;
@@ -114,5 +122,6 @@ private:
     void buildTrayMenu();
     void connectPanelCommands();
 
+    Form1Services m_services;
     std::unique_ptr<ScanCycle> m_scan;
 };

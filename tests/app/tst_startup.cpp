@@ -1,6 +1,8 @@
 #include "app/StartUp.h"
+#include "support/RecordingOpener.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/ScriptedBrowserSource.h"
+#include "support/ScriptedDialogs.h"
 #include "ui/Form1.h"
 
 #include <QDir>
@@ -36,13 +38,15 @@ private slots:
 private:
     ScriptedBrowserSource m_source;
     RecordingSoundPlayer m_sound;
+    RecordingOpener m_opener;
+    ScriptedDialogs m_dialogs;
 };
 
 void TestStartUp::firstStartInAnEmptyFolder()
 {
     QTemporaryDir dir;
-    Form1 form({m_source, m_sound});
-    runStartUp(form, dir.path());
+    Form1 form({m_source, m_sound, m_dialogs, m_opener, dir.path()});
+    runStartUp(form);
     QCOMPARE(form.Text1->text(), dir.path() + "/sound.wav");
     QVERIFY(QFileInfo(dir.filePath("stat/stat.txt")).isFile());
     QCOMPARE(QFileInfo(dir.filePath("stat/stat.txt")).size(), 0);
@@ -60,8 +64,8 @@ void TestStartUp::keywordsAndStatisticsAreLoaded()
     QVERIFY(keywords.open(QIODevice::WriteOnly));
     keywords.write("\"A\"\r\n\"B\"\r\n\"C\"\r\n");
     keywords.close();
-    Form1 form({m_source, m_sound});
-    runStartUp(form, dir.path());
+    Form1 form({m_source, m_sound, m_dialogs, m_opener, dir.path()});
+    runStartUp(form);
     QCOMPARE(column(form.ListView3, 0), (QStringList{"C", "B", "A"}));
     QCOMPARE(column(form.ListView2, 0), (QStringList{"0", "0", "0"}));
     QCOMPARE(column(form.ListView2, 1), (QStringList{"C", "B", "A"}));
@@ -77,8 +81,8 @@ void TestStartUp::unusableStatisticsFolderLeavesTheListEmpty()
     QVERIFY(keywords.open(QIODevice::WriteOnly));
     keywords.write("\"pub\"\r\n");
     keywords.close();
-    Form1 form({m_source, m_sound});
-    runStartUp(form, dir.path());
+    Form1 form({m_source, m_sound, m_dialogs, m_opener, dir.path()});
+    runStartUp(form);
     QCOMPARE(column(form.ListView3, 0), QStringList{"pub"});
     QCOMPARE(form.ListView2->topLevelItemCount(), 0);
     QCOMPARE(form.heightTwips(), 3810);

@@ -1,5 +1,7 @@
+#include "support/RecordingOpener.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/ScriptedBrowserSource.h"
+#include "support/ScriptedDialogs.h"
 #include "ui/FileListBox.h"
 #include "ui/Form1.h"
 
@@ -121,6 +123,9 @@ private slots:
 private:
     ScriptedBrowserSource *m_source = nullptr;
     RecordingSoundPlayer *m_sound = nullptr;
+    RecordingOpener m_opener;
+    ScriptedDialogs *m_dialogs = nullptr;
+    QTemporaryDir m_dir;
     Form1 *m_form = nullptr;
 };
 
@@ -128,13 +133,15 @@ void TestForm1::init()
 {
     m_source = new ScriptedBrowserSource;
     m_sound = new RecordingSoundPlayer;
-    m_form = new Form1({*m_source, *m_sound});
+    m_dialogs = new ScriptedDialogs;
+    m_form = new Form1({*m_source, *m_sound, *m_dialogs, m_opener, m_dir.path()});
 }
 
 void TestForm1::cleanup()
 {
     delete m_form;
     delete m_sound;
+    delete m_dialogs;
     delete m_source;
 }
 
