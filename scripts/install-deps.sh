@@ -9,7 +9,7 @@ packages=(
     libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
     libsndfile1-dev libpulse-dev
     libbenchmark-dev
-    xvfb xauth x11-utils fonts-dejavu-core
+    xvfb xauth x11-utils xdg-utils fonts-dejavu-core
 )
 if [ "${1:-}" = "--with-browsers" ]; then
     packages+=(chromium firefox-esr pulseaudio)

@@ -101,6 +101,7 @@ Form1::Form1(const Form1Services &services, QWidget *parent) : QWidget(parent), 
         services.source, services.sound);
     connect(Timer1, &QTimer::timeout, this, [this] { m_scan->tick(); });
     connectPanelCommands();
+    connectCommands();
     Timer1->start();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filter/KeywordCommands.h"
 #include "filter/ScanCycle.h"
 
 #include <QWidget>
@@ -121,7 +122,9 @@ private:
     void buildPanelButtons();
     void buildTrayMenu();
     void connectPanelCommands();
+    void connectCommands();
 
     Form1Services m_services;
     std::unique_ptr<ScanCycle> m_scan;
+    std::unique_ptr<KeywordCommands> m_keywordCommands;
 };

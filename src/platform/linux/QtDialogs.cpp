@@ -29,7 +29,9 @@ void QtDialogs::messageBox(const QString &text, const QString &title, Icon icon)
     QMessageBox box(kIcons.value(icon), title, QString(), QMessageBox::Ok, m_parent);
     // Texts shown here may carry names from outside; they are never read as markup.
     box.setTextFormat(Qt::PlainText);
-    box.setText(text);
+    // The program's box texts break their lines with a lone carriage return.
+    box.setText(
+        QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n'));
     box.exec();
 }
 
