@@ -90,6 +90,9 @@ Form1::Form1(const Form1Services &services, QWidget *parent) : QWidget(parent), 
     resize(Twips::toPixels(7680), Twips::toPixels(7665));
 
     buildTopBar();
+    // The open-windows frame lies over the lower edge of the top bar, so its caption and the
+    // status text right of it stay in view.
+    FramePlus1->raise();
     buildConfigurationPanel();
     buildListPanels();
     buildPanelButtons();
