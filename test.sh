@@ -7,4 +7,4 @@ scripts/install-deps.sh --with-browsers
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
 cd build
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure "$@"
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --output-on-failure "$@"
