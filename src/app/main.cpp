@@ -20,7 +20,7 @@ int main(int argc, char *argv[])
     QtDialogs dialogs;
     XdgOpener opener;
 
-    Form1 form({source, sound, dialogs, opener, appFolder});
+    Form1 form({source, sound, dialogs, opener, appFolder, ConfigFolders::standard()});
     dialogs.setParent(&form);
     runStartUp(form);
     form.show();

@@ -2,6 +2,9 @@
 
 #include "filter/KeywordCommands.h"
 #include "filter/ScanCycle.h"
+#include "lang/LanguagePanel.h"
+#include "settings/ConfigFolders.h"
+#include "settings/OptionsPanel.h"
 
 #include <QWidget>
 
@@ -33,6 +36,8 @@ struct Form1Services
     DesktopOpener &opener;
     // The folder of the executable, where every data file lies.
     QString appFolder;
+    // Where the language choice and the start-at-log-on entry are kept; none by default.
+    ConfigFolders configFolders = {};
 };
 
 // The program's only window. Every control carries its design name, as member and as
@@ -42,7 +47,8 @@ class Form1 : public QWidget
     Q_OBJECT
 public:
     static const QString kCaption;
-    // Outer size = client size + these, for the title bar and the borders.
+    // Outer size = client size + these, for the title bar and the borders, while the window
+    // system tells nothing better.
     static constexpr int kFrameHeightTwips = 480;
     static constexpr int kFrameWidthTwips = 120;
 
@@ -63,6 +69,13 @@ public:
     ScanCycle &scan() { return *m_scan; }
     const Form1Services &services() const { return m_services; }
     const QString &appFolder() const { return m_services.appFolder; }
+    OptionsPanel &options() { return *m_options; }
+    LanguagePanel &languages() { return *m_languages; }
+    // Every control and menu item, in design order.
+    QObjectList controls() const;
+
+    // Only the quit command sets it; until then every close request is refused.
+    bool QuittingFlag = false;
 
     MenuDecoration *ctxHookMenu1 = nullptr;
     QGroupBox *FramePlus1 = nullptr;
@@ -116,6 +129,8 @@ public:
     QAction *quit = nullptr;
 
 private:
+    int frameHeightTwips() const;
+    int frameWidthTwips() const;
     void buildTopBar();
     void buildConfigurationPanel();
     void buildListPanels();
@@ -123,8 +138,11 @@ private:
     void buildTrayMenu();
     void connectPanelCommands();
     void connectCommands();
+    void connectOptions();
 
     Form1Services m_services;
     std::unique_ptr<ScanCycle> m_scan;
     std::unique_ptr<KeywordCommands> m_keywordCommands;
+    std::unique_ptr<OptionsPanel> m_options;
+    std::unique_ptr<LanguagePanel> m_languages;
 };

@@ -1,0 +1,61 @@
+#include "lang/LanguagePanel.h"
+
+#include <QCheckBox>
+#include <QListWidget>
+
+const QString LanguagePanel::kStoreSection = QStringLiteral("FILES");
+const QString LanguagePanel::kStoreKey = QStringLiteral("LNG");
+
+LanguagePanel::LanguagePanel(const LanguageControls &controls, const LanguageWindow &window,
+                             const QString &appFolder, const UserStore &store)
+    : m_controls(controls), m_window(window), m_appFolder(appFolder), m_store(store)
+{
+    m_controls.File1->setEnabled(false);
+}
+
+QString LanguagePanel::languageFolder() const
+{
+    return m_appFolder + QStringLiteral("/Lang");
+}
+
+QString LanguagePanel::builtInFile() const
+{
+    return languageFolder() + QStringLiteral("/Francais.lng");
+}
+
+void LanguagePanel::loadStoredChoice()
+{
+    m_languageFile = m_store.setting(kStoreSection, kStoreKey, builtInFile());
+}
+
+void LanguagePanel::WriteLanguageFile(const QString &file) const
+{
+    ::WriteLanguageFile(m_window, file);
+}
+
+void LanguagePanel::ApplyLanguageFile(const QString &file)
+{
+    m_languageFile = file;
+    applyLanguageTexts(m_window, file);
+}
+
+void LanguagePanel::Check7Click()
+{
+    if (m_controls.Check7->checkState() == Qt::Unchecked) {
+        m_controls.File1->setEnabled(false);
+    } else {
+        m_controls.File1->setEnabled(true);
+        m_controls.File1->setFocus();
+    }
+}
+
+void LanguagePanel::ButtonPlus5Click()
+{
+    if (m_controls.Check7->checkState() != Qt::Checked)
+        return;
+    const QList<QListWidgetItem *> selected = m_controls.File1->selectedItems();
+    const QString fileName = selected.isEmpty() ? QString() : selected.constFirst()->text();
+    m_languageFile = languageFolder() + u'/' + fileName;
+    m_store.saveSetting(kStoreSection, kStoreKey, m_languageFile);
+    ApplyLanguageFile(m_languageFile);
+}
