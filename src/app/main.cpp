@@ -1,28 +1,52 @@
-#include "app/StartUp.h"
+#include "app/Program.h"
+#include "app/SingleInstance.h"
+#include "app/TerminationSignals.h"
 #include "platform/CompositeBrowserSource.h"
+#include "platform/linux/X11BrowserSource.h"
 #include "platform/linux/PulseSoundPlayer.h"
 #include "platform/linux/QtDialogs.h"
-#include "platform/linux/X11BrowserSource.h"
+#include "platform/linux/QtTrayIcon.h"
+#include "platform/linux/X11TaskList.h"
 #include "platform/linux/XdgOpener.h"
 #include "ui/Form1.h"
 
 #include <QApplication>
+#include <QSessionManager>
+#include <QStandardPaths>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexlor Popup"));
+    // The window hides to the tray; only the quit command ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
     const QString appFolder = QCoreApplication::applicationDirPath();
+
+    SingleInstance instance(appFolder,
+                            QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+    if (!instance.claim())
+        return 0;
 
     CompositeBrowserSource source;
     source.addBackend(std::make_unique<X11BrowserSource>());
     PulseSoundPlayer sound;
     QtDialogs dialogs;
     XdgOpener opener;
+    QtTrayIcon tray;
+    X11TaskList taskList;
 
     Form1 form({source, sound, dialogs, opener, appFolder, ConfigFolders::standard()});
     dialogs.setParent(&form);
-    runStartUp(form);
-    form.show();
+    Program program(form, tray, taskList, dialogs, [] { QCoreApplication::exit(0); });
+
+    QObject::connect(&instance, &SingleInstance::showRequested, &program,
+                     [&program] { program.trayHandler().handleEvent(TrayHandler::kLeftButtonUp); });
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &program,
+                     [&program] { program.quitCommand().endSession(); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &program,
+                     [&program](QSessionManager &) { program.quitCommand().endSession(); });
+
+    program.startUp();
     return QApplication::exec();
 }

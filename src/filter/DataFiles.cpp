@@ -1,12 +1,12 @@
 #include "filter/DataFiles.h"
 
 #include "filter/RecordFormat.h"
+#include "platform/AtomicFile.h"
 #include "platform/TextCodec.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -54,12 +54,12 @@ bool readText(const QString &path, QString *text, Failure *failure)
 }
 
 // Writes the whole file through a temporary one, so a failed write leaves the old file whole.
-bool writeAtomically(const QString &path, const QByteArray &bytes, Failure *failure)
+bool writeWhole(const QString &path, const QByteArray &bytes, Failure *failure)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    QFileDevice::FileError error = QFileDevice::NoError;
+    if (!writeAtomically(path, bytes, std::nullopt, &error))
         return fail(failure, path, QStringLiteral("Impossible d'enregistrer le fichier"),
-                    reasonText(file.error()));
+                    reasonText(error));
     return true;
 }
 
@@ -128,7 +128,7 @@ bool CreateStatisticsFile(const QString &appFolder, const QTreeWidget *ListView3
     const QByteArray bytes = recordsOf(ListView3, [&](int r) {
         return QStringList{ListView3->topLevelItem(r)->text(0), QStringLiteral("0")};
     });
-    return writeAtomically(path, bytes, failure);
+    return writeWhole(path, bytes, failure);
 }
 
 bool LoadStatisticsFile(const QString &appFolder, QTreeWidget *ListView2, Failure *failure)
@@ -178,14 +178,14 @@ bool SaveStatisticsFile(const QString &appFolder, const QTreeWidget *ListView2, 
         const QTreeWidgetItem *row = ListView2->topLevelItem(r);
         return QStringList{row->text(1), row->text(0)};
     });
-    return writeAtomically(statisticsFilePath(appFolder), bytes, failure);
+    return writeWhole(statisticsFilePath(appFolder), bytes, failure);
 }
 
 bool SaveKeywordFile(const QString &appFolder, const QTreeWidget *ListView3, Failure *failure)
 {
     const QByteArray bytes = recordsOf(
         ListView3, [&](int r) { return QStringList{ListView3->topLevelItem(r)->text(0)}; });
-    return writeAtomically(keywordFilePath(appFolder), bytes, failure);
+    return writeWhole(keywordFilePath(appFolder), bytes, failure);
 }
 
 } // namespace DataFiles

@@ -1,7 +1,7 @@
 #include "settings/IniDocument.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/TextCodec.h"
-#include "settings/AtomicFile.h"
 
 #include <QFile>
 #include <QFileInfo>

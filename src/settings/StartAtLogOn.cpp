@@ -1,7 +1,7 @@
 #include "settings/StartAtLogOn.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/TextCodec.h"
-#include "settings/AtomicFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -258,21 +258,44 @@ void Form1::connectPanelCommands()
             [this] { PanelCommands::showPanel(*this, 4); });
     connect(VexlorCmd2, &QPushButton::clicked, this, [this] { PanelCommands::expand(*this); });
     connect(VexlorCmd6, &QPushButton::clicked, this, [this] { PanelCommands::collapse(*this); });
+    connect(cle, &QAction::triggered, this, [this] { PanelCommands::openPanelFromMenu(*this, 1); });
+    connect(journal, &QAction::triggered, this,
+            [this] { PanelCommands::openPanelFromMenu(*this, 2); });
+    connect(option, &QAction::triggered, this,
+            [this] { PanelCommands::openPanelFromMenu(*this, 3); });
+    connect(stat, &QAction::triggered, this,
+            [this] { PanelCommands::openPanelFromMenu(*this, 4); });
+    // The window's own "Quitter" asks it to close, as its close box does: it goes to the tray.
+    connect(VexlorCmd5, &QPushButton::clicked, this, &QWidget::close);
+}
+
+// The title bar and borders, as the window manager tells them once the window has a frame;
+// before that, or with no window manager, the 480 twips the design allows.
+int Form1::frameHeightTwips() const
+{
+    const int frame = frameGeometry().height() - height();
+    return frame > 0 ? Twips::fromPixels(frame) : kFrameHeightTwips;
+}
+
+int Form1::frameWidthTwips() const
+{
+    const int frame = frameGeometry().width() - width();
+    return frame > 0 ? Twips::fromPixels(frame) : kFrameWidthTwips;
 }
 
 int Form1::heightTwips() const
 {
-    return Twips::fromPixels(height()) + kFrameHeightTwips;
+    return Twips::fromPixels(height()) + frameHeightTwips();
 }
 
 void Form1::setHeightTwips(int height)
 {
-    resize(width(), Twips::toPixels(height - kFrameHeightTwips));
+    resize(width(), Twips::toPixels(height - frameHeightTwips()));
 }
 
 int Form1::widthTwips() const
 {
-    return Twips::fromPixels(width()) + kFrameWidthTwips;
+    return Twips::fromPixels(width()) + frameWidthTwips();
 }
 
 int Form1::topTwips() const

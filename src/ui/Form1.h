@@ -47,7 +47,8 @@ class Form1 : public QWidget
     Q_OBJECT
 public:
     static const QString kCaption;
-    // Outer size = client size + these, for the title bar and the borders.
+    // Outer size = client size + these, for the title bar and the borders, while the window
+    // system tells nothing better.
     static constexpr int kFrameHeightTwips = 480;
     static constexpr int kFrameWidthTwips = 120;
 
@@ -72,6 +73,9 @@ public:
     LanguagePanel &languages() { return *m_languages; }
     // Every control and menu item, in design order.
     QObjectList controls() const;
+
+    // Only the quit command sets it; until then every close request is refused.
+    bool QuittingFlag = false;
 
     MenuDecoration *ctxHookMenu1 = nullptr;
     QGroupBox *FramePlus1 = nullptr;
@@ -125,6 +129,8 @@ public:
     QAction *quit = nullptr;
 
 private:
+    int frameHeightTwips() const;
+    int frameWidthTwips() const;
     void buildTopBar();
     void buildConfigurationPanel();
     void buildListPanels();

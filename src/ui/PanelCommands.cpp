@@ -36,4 +36,18 @@ void collapse(Form1 &form)
     centre(form);
 }
 
+void openPanelFromMenu(Form1 &form, int panel)
+{
+    expand(form);
+    showPanel(form, panel);
+    if (form.isMinimized())
+        form.showNormal();
+    else
+        form.show();
+    form.setTopTwips(kMenuTop);
+    form.setLeftTwips(static_cast<float>(form.screenWidthTwips()) / 2.0f -
+                      static_cast<float>(form.widthTwips()) / 2.0f);
+    form.setHeightTwips(kMenuHeight);
+}
+
 } // namespace PanelCommands

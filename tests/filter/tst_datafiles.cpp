@@ -368,6 +368,15 @@ void TestDataFiles::failedSavesKeepThePreviousFileAndSaySo()
     QCOMPARE(readAll(dir.filePath("stat/stat.txt")), oldStatistics);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"mtrl.dll"});
 
+    // A file that falls short by a few bytes, within what a write buffer would hold.
+    QTreeWidget few;
+    setRows(few, {{"one keyword"}, {"another keyword"}, {"a third keyword"}});
+    {
+        const FileSizeLimit nearlyFull(40);
+        QVERIFY(!SaveKeywordFile(dir.path(), &few));
+    }
+    QCOMPARE(readAll(dir.filePath("mtrl.dll")), oldKeywords);
+
     // A folder that is gone cannot take the file either.
     Failure failure;
     QVERIFY(!SaveKeywordFile(dir.filePath("no such folder"), &keywords, &failure));

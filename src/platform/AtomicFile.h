@@ -11,4 +11,5 @@
 // folder is never made. QSaveFile alone would take a short write (a full disk, a size limit)
 // for success, so every write is checked here.
 bool writeAtomically(const QString &path, const QByteArray &bytes,
-                     std::optional<QFileDevice::Permissions> permissions = std::nullopt);
+                     std::optional<QFileDevice::Permissions> permissions = std::nullopt,
+                     QFileDevice::FileError *error = nullptr);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "app/CloseHandler.h"
+#include "app/QuitCommand.h"
+#include "app/TrayHandler.h"
+
+#include <QObject>
+
+class Dialogs;
+class Form1;
+class TaskList;
+class TrayIcon;
+
+// The program's life around its window: the tray icon and its menu, every close request
+// turned into a move to the tray, and the quit command that saves and ends.
+class Program : public QObject
+{
+    Q_OBJECT
+public:
+    Program(Form1 &form, TrayIcon &tray, TaskList &taskList, Dialogs &dialogs,
+            QuitCommand::EndProgram endProgram, QObject *parent = nullptr);
+
+    // The whole start-up sequence, from the reset of QuittingFlag to the window shown, or sent
+    // to the tray when the program starts there.
+    void startUp();
+
+    TrayHandler &trayHandler() { return m_trayHandler; }
+    QuitCommand &quitCommand() { return m_quitCommand; }
+
+private:
+    Form1 &m_form;
+    TrayHandler m_trayHandler;
+    CloseHandler m_closeHandler;
+    QuitCommand m_quitCommand;
+};
