@@ -5,11 +5,12 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config clang-format
-    qt6-base-dev qt6-base-dev-tools libqt6svg6-dev qt6-qpa-plugins
+    qt6-base-dev qt6-base-dev-tools libqt6svg6-dev qt6-websockets-dev qt6-qpa-plugins
     libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
     libsndfile1-dev libpulse-dev
     libbenchmark-dev
-    xvfb xauth x11-utils xdg-utils fonts-dejavu-core
+    xvfb xauth x11-utils xdotool trayer xdg-utils desktop-file-utils libglib2.0-bin
+    fonts-dejavu-core
 )
 if [ "${1:-}" = "--with-browsers" ]; then
     packages+=(chromium firefox-esr pulseaudio)
