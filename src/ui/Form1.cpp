@@ -172,6 +172,8 @@ void Form1::buildConfigurationPanel()
                         3405, 270);
     Label1->setFont(Fonts::verdana(12));
     Label1->setStyleSheet(QStringLiteral("color: white"));
+    // The white copy lies beneath the title, never across it.
+    Label2->raise();
 }
 
 void Form1::buildListPanels()
