@@ -4,6 +4,7 @@
 #include "settings/Ini.h"
 #include "settings/UserStore.h"
 #include "support/ScriptedTray.h"
+#include "support/TestFiles.h"
 #include "support/TestWindow.h"
 
 #include <QCheckBox>
@@ -23,20 +24,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(bytes);
-}
 
 // The program around a window of the test's, with a scripted tray and task list.
 struct Run

@@ -1,4 +1,5 @@
 #include "app/StartUp.h"
+#include "support/ListRows.h"
 #include "support/RecordingOpener.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/ScriptedBrowserSource.h"
@@ -13,18 +14,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
-
-namespace {
-
-QStringList column(const QTreeWidget *list, int c)
-{
-    QStringList texts;
-    for (int r = 0; r < list->topLevelItemCount(); ++r)
-        texts.append(list->topLevelItem(r)->text(c));
-    return texts;
-}
-
-} // namespace
 
 class TestStartUp : public QObject
 {

@@ -1,3 +1,4 @@
+#include "support/TestFiles.h"
 #include "support/X11TestDisplay.h"
 
 #include <QDir>
@@ -74,12 +75,6 @@ QString namedWindow(bool nested, QRect *geometry)
         return m.captured(2);
     }
     return {};
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 const QString kCaption = QStringLiteral(" Vexlor Popup  2007  - Protection totale");

@@ -1,5 +1,7 @@
 #include "filter/DataFiles.h"
 #include "filter/RecordFormat.h"
+#include "support/ListRows.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,35 +15,6 @@
 using namespace DataFiles;
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-QStringList column(const QTreeWidget &list, int c)
-{
-    QStringList texts;
-    for (int r = 0; r < list.topLevelItemCount(); ++r)
-        texts.append(list.topLevelItem(r)->text(c));
-    return texts;
-}
-
-void setRows(QTreeWidget &list, const QList<QStringList> &rows)
-{
-    list.clear();
-    for (const QStringList &row : rows)
-        list.addTopLevelItem(new QTreeWidgetItem(row));
-}
 
 // Makes writes past `bytes` fail with "file too large", as a full disk would, even for root.
 class FileSizeLimit

@@ -1,7 +1,9 @@
+#include "support/ListRows.h"
 #include "support/RecordingOpener.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/ScriptedBrowserSource.h"
 #include "support/ScriptedDialogs.h"
+#include "support/TestFiles.h"
 #include "ui/Form1.h"
 #include "ui/HelpBoxes.h"
 
@@ -15,32 +17,11 @@
 
 namespace {
 
-QStringList column(const QTreeWidget *list, int c)
-{
-    QStringList texts;
-    for (int r = 0; r < list->topLevelItemCount(); ++r)
-        texts.append(list->topLevelItem(r)->text(c));
-    return texts;
-}
-
-void setRows(QTreeWidget *list, const QList<QStringList> &rows)
-{
-    list->clear();
-    for (const QStringList &row : rows)
-        list->addTopLevelItem(new QTreeWidgetItem(row));
-}
-
 void select(QTreeWidget *list, const QList<int> &rows)
 {
     list->clearSelection();
     for (const int r : rows)
         list->topLevelItem(r)->setSelected(true);
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 const QString kAddPrompt = QStringLiteral("Mot ou partie de l'url a fermer automatiquement?");
