@@ -1,10 +1,32 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything, and runs every test through CTest. The tests
-# that need X11 windows and real browsers run on a private Xvfb display.
+# Installs what is missing, builds everything, and runs every test through CTest, then again on
+# a sanitizer build. The tests that need X11 windows and real browsers run on a private Xvfb
+# display.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh --with-browsers
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
-cd build
-xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --output-on-failure "$@"
+(cd build && xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --output-on-failure "$@")
+
+# The whole suite again on a build with AddressSanitizer and UndefinedBehaviorSanitizer. Any
+# report stops the program that made it and is kept in a file, so that a report from a program
+# a test started fails the run too.
+sanitizers="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="$sanitizers" \
+    -DCMAKE_EXE_LINKER_FLAGS="$sanitizers" >/dev/null
+cmake --build build-asan -j"$(nproc)"
+reports=$PWD/build-asan/sanitizer-reports
+rm -rf "$reports" && mkdir -p "$reports"
+export ASAN_OPTIONS="halt_on_error=1:log_path=$reports/asan"
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan"
+status=0
+(cd build-asan && xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --output-on-failure "$@") ||
+    status=$?
+if compgen -G "$reports/*" >/dev/null; then
+    cat "$reports"/*
+    echo "Sanitizer reports above, kept in $reports" >&2
+    exit 1
+fi
+exit $status

@@ -12,9 +12,12 @@ packages=(
     xvfb xauth x11-utils xdotool trayer xdg-utils desktop-file-utils libglib2.0-bin
     fonts-dejavu-core
 )
-if [ "${1:-}" = "--with-browsers" ]; then
-    packages+=(chromium firefox-esr pulseaudio)
-fi
+for option in "$@"; do
+    case "$option" in
+    --with-browsers) packages+=(chromium firefox-esr pulseaudio) ;;
+    --with-fuzzers) packages+=(clang-14 libclang-rt-14-dev) ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

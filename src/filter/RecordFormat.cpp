@@ -171,6 +171,9 @@ QString countText(double value)
         text.chop(1);
     if (text.endsWith(u'.'))
         text.chop(1);
+    // A tiny negative value rounds to "-0", which would load back as a different text, "0".
+    if (text == u"-0")
+        return QStringLiteral("0");
     return text;
 }
 

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+// Helpers shared by the fuzzers. Each fuzzer checks properties of what it reads, and a broken
+// property aborts, so that libFuzzer keeps the input and the corpus replay fails.
+namespace FuzzInput {
+
+inline QByteArray bytes(const uint8_t *data, size_t size)
+{
+    return QByteArray(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+}
+
+// Cuts the input into `count` parts at 0xFF bytes, a byte that never occurs in UTF-8 text, so
+// that the seeds stay readable. Missing parts are empty; anything after the last part is kept
+// in it.
+inline QList<QByteArray> parts(const uint8_t *data, size_t size, qsizetype count)
+{
+    QList<QByteArray> result;
+    QByteArray rest = bytes(data, size);
+    while (result.size() < count - 1) {
+        const qsizetype cut = rest.indexOf('\xff');
+        if (cut < 0)
+            break;
+        result.append(rest.left(cut));
+        rest.remove(0, cut + 1);
+    }
+    result.append(rest);
+    result.resize(count);
+    return result;
+}
+
+inline void require(bool holds, const char *property)
+{
+    if (!holds) {
+        std::fprintf(stderr, "Property broken: %s\n", property);
+        std::abort();
+    }
+}
+
+} // namespace FuzzInput

@@ -1,0 +1,69 @@
+// Window titles as X11 properties carry them: bytes that whoever made the page chose, in any of
+// the encodings a window may declare, cut anywhere and as long as they like.
+#include "FuzzInput.h"
+
+#include "platform/linux/X11TitleText.h"
+
+using FuzzInput::require;
+using X11TitleText::Encoding;
+
+namespace {
+
+bool isWellFormed(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate()) {
+            if (i + 1 >= text.size() || !text[i + 1].isLowSurrogate())
+                return false;
+            ++i;
+        } else if (text[i].isLowSurrogate()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The bytes of a property as the window wrote them, up to the first NUL.
+QByteArray beforeNul(const QByteArray &bytes)
+{
+    const qsizetype nul = bytes.indexOf('\0');
+    return nul < 0 ? bytes : bytes.left(nul);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes = FuzzInput::bytes(data, size);
+    for (const Encoding encoding :
+         {Encoding::Utf8, Encoding::Latin1, Encoding::CompoundText, Encoding::Unknown}) {
+        const QString text = X11TitleText::decode(bytes, encoding);
+        require(text.size() <= X11TitleText::maxLength, "a decoded title is capped");
+        require(!text.contains(QChar(0)), "a decoded title stops at the first NUL");
+        require(isWellFormed(text), "a decoded title has no half character");
+
+        const QString page = X11TitleText::pageNameFromTitle(text);
+        require(page.size() <= text.size() && text.contains(page),
+                "the page's name is part of the window's title");
+    }
+
+    // Text that fits the declared encoding decodes to itself.
+    const QByteArray text = beforeNul(bytes);
+    if (text.size() < X11TitleText::maxLength) {
+        const QString latin1 = QString::fromLatin1(text);
+        require(X11TitleText::decode(text, Encoding::Latin1) == latin1, "Latin-1 decodes as is");
+        const QString utf8 = QString::fromUtf8(text);
+        if (utf8.toUtf8() == text) {
+            require(X11TitleText::decode(text, Encoding::Utf8) == utf8, "UTF-8 decodes as is");
+            require(X11TitleText::decode(text, Encoding::Unknown) == utf8,
+                    "valid UTF-8 of an unknown type decodes as UTF-8");
+            require(text.contains('\x1b') || X11TitleText::decode("\x1b%G" + text + "\x1b%@",
+                                                                  Encoding::CompoundText) == utf8,
+                    "a UTF-8 segment of compound text decodes as UTF-8");
+        } else {
+            require(X11TitleText::decode(text, Encoding::Unknown) == latin1,
+                    "other text of an unknown type decodes as Latin-1");
+        }
+    }
+    return 0;
+}
