@@ -33,6 +33,8 @@ void TestX11TitleText::pageNameFromTitle_data()
     QTest::newRow("chromium untitled page")
         << u"data:text/html,<p>no title</p> - Chromium"_qs << u"data:text/html,<p>no title</p>"_qs;
     QTest::newRow("chromium alone") << u"Chromium"_qs << QString();
+    QTest::newRow("chromium right-to-left page")
+        << u"\u200E\u202Bعربي \u202Eabc - Chromium\u202C\u200E"_qs << u"عربي \u202Eabc"_qs;
     QTest::newRow("firefox") << u"Café – ok — Mozilla Firefox"_qs << u"Café – ok"_qs;
     QTest::newRow("firefox private")
         << u"Secret — Mozilla Firefox Private Browsing"_qs << u"Secret"_qs;

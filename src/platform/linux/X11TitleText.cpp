@@ -243,8 +243,15 @@ QString pageNameFromTitle(const QString &title)
         QRegularExpression(uR"(^(?:\[\d{1,3}%\] )?(?:(?<page>.*) - )?qutebrowser$)"_qs,
                            QRegularExpression::DotMatchesEverythingOption),
     };
+    // Chromium puts the whole title of a page with right-to-left text between direction marks,
+    // which would keep its own name from being recognised.
+    static const QRegularExpression directionMarks(
+        uR"(^[\x{200E}\x{200F}][\x{202A}-\x{202E}](.*)\x{202C}[\x{200E}\x{200F}]$)"_qs,
+        QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch marked = directionMarks.match(title);
+    const QString bare = marked.hasMatch() ? marked.captured(1) : title;
     for (const QRegularExpression &pattern : patterns) {
-        const QRegularExpressionMatch match = pattern.match(title);
+        const QRegularExpressionMatch match = pattern.match(bare);
         if (match.hasMatch())
             return match.captured(u"page");
     }

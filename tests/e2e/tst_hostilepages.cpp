@@ -1,0 +1,131 @@
+#include "app/StartUp.h"
+#include "filter/DataFiles.h"
+#include "platform/CompositeBrowserSource.h"
+#include "platform/linux/X11BrowserSource.h"
+#include "support/BrowserProcess.h"
+#include "support/ListRows.h"
+#include "support/RecordingOpener.h"
+#include "support/RecordingSoundPlayer.h"
+#include "support/ScriptedDialogs.h"
+#include "support/TestFiles.h"
+#include "support/X11TestDisplay.h"
+#include "ui/Form1.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QSet>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+
+// A page that runs the script; the page refuses to be left, as pop-ups that fight back do.
+QString scriptedPage(const QString &script)
+{
+    const QString html = u"<script>onbeforeunload = e => { e.preventDefault(); "
+                         u"return e.returnValue = 'rester'; };"_qs +
+                         script + u"</script><p>Vexlor test page"_qs;
+    return u"data:text/html;charset=utf-8,"_qs +
+           QString::fromLatin1(html.toUtf8().toPercentEncoding());
+}
+
+QSet<QString> pageNames(const QTreeWidget *list)
+{
+    const QStringList names = column(list, 0);
+    return QSet<QString>(names.begin(), names.end());
+}
+
+} // namespace
+
+// Pages whose titles are made to hurt, scanned by the program's own window through real
+// browser windows: the scan goes on, markup stays plain characters, and the files stay whole.
+class TestHostilePages : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void hostileTitlesAreScannedAndShownAsText();
+
+private:
+    std::unique_ptr<X11TestDisplay> m_keepDisplay;
+};
+
+void TestHostilePages::initTestCase()
+{
+    m_keepDisplay = X11TestDisplay::connectSteadily(30000);
+    QVERIFY2(m_keepDisplay->isConnected(), "this test needs an X display in $DISPLAY");
+}
+
+void TestHostilePages::hostileTitlesAreScannedAndShownAsText()
+{
+    if (!QFileInfo(BrowserProcess::kChromium).isExecutable())
+        QSKIP("chromium is not installed");
+    // Anything that the program would fetch because of a title would knock here.
+    QTcpServer trap;
+    QVERIFY(trap.listen(QHostAddress::LocalHost));
+    const QString address = u"http://127.0.0.1:%1/"_qs.arg(trap.serverPort());
+
+    QTemporaryDir appFolder;
+    writeBytes(appFolder.filePath("mtrl.dll"), "\"pub\"\r\n");
+    CompositeBrowserSource source;
+    source.addBackend(std::make_unique<X11BrowserSource>());
+    RecordingSoundPlayer sound;
+    ScriptedDialogs dialogs;
+    RecordingOpener opener;
+    Form1 form({source, sound, dialogs, opener, appFolder.path()});
+    runStartUp(form);
+
+    // A title that changes every 10 ms among 100,000 characters, control characters,
+    // right-to-left marks, a lone surrogate and markup; none of them holds the keyword.
+    const QString churn = u"const titles = ['x'.repeat(100000), 'a\\u0001\\u0007\\u001b[31mb', "
+                          u"'\\u202eenilno\\u200f \\u061c', 'half \\ud800 pair', "
+                          u"'<a href=\"%1a\">lien</a>'];"
+                          u"let n = 0; setInterval(() => { document.title = 'churn ' + n + ' ' + "
+                          u"titles[n++ % titles.length]; }, 10);"_qs.arg(address);
+    BrowserProcess churning(BrowserProcess::kChromium,
+                            BrowserProcess::chromiumArguments() << scriptedPage(churn), {});
+    // The scan keeps up with it: the list shows title after title.
+    QSet<QString> seen;
+    QTRY_VERIFY_WITH_TIMEOUT((seen += pageNames(form.ListView1), seen.size() > 5), 120000);
+    for (const QString &name : std::as_const(seen))
+        QVERIFY2(!name.endsWith(u"Chromium\u202C\u200E"_qs), qPrintable(name));
+
+    const QString hostile =
+        u"Le \"pub\", \r\nla pub <img src=\"%1img\"> <b>gras</b>"_qs.arg(address);
+    BrowserProcess matching(BrowserProcess::kChromium,
+                            BrowserProcess::chromiumArguments() << scriptedPage(
+                                u"document.title = %1;"_qs.arg(u"'"_qs +
+                                                               QString(hostile)
+                                                                   .replace(u"\""_qs, u"\\\""_qs)
+                                                                   .replace(u"\r"_qs, u"\\r"_qs)
+                                                                   .replace(u"\n"_qs, u"\\n"_qs) +
+                                                               u"'"_qs)),
+                            {});
+    QTRY_VERIFY_WITH_TIMEOUT(form.ListView4->topLevelItemCount() > 0, 120000);
+    QTRY_VERIFY_WITH_TIMEOUT(!matching.isRunning(), 60000);
+
+    // The markup shows as the characters it is made of.
+    QVERIFY2(form.sb->text().contains(u"<img src="_qs), qPrintable(form.sb->text()));
+    QCOMPARE(form.sb->textFormat(), Qt::PlainText);
+    QCOMPARE(form.ListView4->topLevelItem(0)->text(1), u"pub"_qs);
+    QVERIFY(churning.isRunning());
+    QCOMPARE(column(form.ListView2, 1), QStringList{u"pub"_qs});
+    QCOMPARE(column(form.ListView2, 0).first().toInt(), form.ListView4->topLevelItemCount());
+
+    // The files the program writes load back as they were.
+    QVERIFY(DataFiles::SaveStatisticsFile(appFolder.path(), form.ListView2));
+    QVERIFY(DataFiles::SaveKeywordFile(appFolder.path(), form.ListView3));
+    QTreeWidget statistics, keywords;
+    QVERIFY(DataFiles::LoadStatisticsFile(appFolder.path(), &statistics));
+    QVERIFY(DataFiles::LoadKeywordFile(appFolder.path(), &keywords));
+    QCOMPARE(column(statistics, 0), column(form.ListView2, 0));
+    QCOMPARE(column(statistics, 1), column(form.ListView2, 1));
+    QCOMPARE(column(keywords, 0), QStringList{u"pub"_qs});
+    QVERIFY(!trap.hasPendingConnections());
+}
+
+QTEST_MAIN(TestHostilePages)
+#include "tst_hostilepages.moc"
