@@ -2,10 +2,10 @@
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 #include "platform/CompositeBrowserSource.h"
+#include "platform/linux/BrowserBackends.h"
 #include "platform/linux/PulseSoundPlayer.h"
 #include "platform/linux/QtDialogs.h"
 #include "platform/linux/QtTrayIcon.h"
-#include "platform/linux/X11BrowserSource.h"
 #include "platform/linux/X11TaskList.h"
 #include "platform/linux/XdgOpener.h"
 #include "ui/Form1.h"
@@ -28,7 +28,7 @@ int main(int argc, char *argv[])
         return 0;
 
     CompositeBrowserSource source;
-    source.addBackend(std::make_unique<X11BrowserSource>());
+    addBrowserBackends(source);
     PulseSoundPlayer sound;
     QtDialogs dialogs;
     XdgOpener opener;

@@ -21,6 +21,7 @@ public:
     BrowserProcess &operator=(const BrowserProcess &) = delete;
 
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    qint64 pid() const { return m_group; }
     QString profile() const;
 
     // Debian's browsers with a fresh profile and nothing that reaches the network by itself,

@@ -1,0 +1,23 @@
+#include "platform/linux/BrowserBackends.h"
+
+#include "platform/CompositeBrowserSource.h"
+#include "platform/linux/BidiSource.h"
+#include "platform/linux/DevToolsSource.h"
+#include "platform/linux/X11BrowserSource.h"
+
+void addBrowserBackends(CompositeBrowserSource &source, const TabSourceSettings &settings)
+{
+    auto windows = std::make_unique<X11BrowserSource>();
+    auto devTools = std::make_unique<DevToolsSource>(settings);
+    X11BrowserSource *windowsView = windows.get();
+    auto bidi = std::make_unique<BidiSource>(
+        [windowsView](qint64 pid) { windowsView->requestCloseProcessWindows(pid); }, settings);
+    windows->setCoveredProcesses([devTools = devTools.get(), bidi = bidi.get()](qint64 pid) {
+        return devTools->covers(pid) || bidi->covers(pid);
+    });
+    // The composite destroys its backends in this order, so the windows backend outlives the
+    // BiDi one that closes windows through it.
+    source.addBackend(std::move(devTools));
+    source.addBackend(std::move(bidi));
+    source.addBackend(std::move(windows));
+}

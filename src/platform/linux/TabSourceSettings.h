@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// Where a tab-level backend looks for browsers and how often it talks to them. The defaults
+// are the program's; tests shorten the intervals and point procRoot at a folder of their own.
+struct TabSourceSettings
+{
+    QString procRoot = QStringLiteral("/proc");
+    // The user whose browsers count; nothing means the user running this program.
+    std::optional<uint> userId;
+    // How often /proc is looked through for browsers that came or went.
+    int discoveryIntervalMs = 2000;
+    // The pause between the end of one reading of a browser's tabs and the start of the next.
+    // With the tick's 500 ms it keeps a new title within a second of its closing.
+    int refreshIntervalMs = 150;
+    // A browser that leaves a request unanswered this long has stopped answering.
+    int requestTimeoutMs = 2000;
+    // Firefox answers session.new only once it has finished starting, which takes seconds on
+    // a busy machine. Giving up sooner would leave behind the session it makes meanwhile, and
+    // it allows only one.
+    int sessionTimeoutMs = 60000;
+    // No answer of a browser is read beyond this many bytes.
+    qint64 maxAnswerBytes = 32 * 1024 * 1024;
+};
