@@ -20,7 +20,8 @@ constexpr int kHandleRole = Qt::UserRole;
 ScanCycle::ScanCycle(const ScanControls &controls, BrowserWindowSource &source, SoundPlayer &sound,
                      Clock clock, QLocale locale)
     : m_controls(controls), m_source(source), m_sound(sound), m_clock(std::move(clock)),
-      m_locale(std::move(locale))
+      m_locale(std::move(locale)), m_keywordsWatch(controls.ListView3, 0),
+      m_statisticsWatch(controls.ListView2, 1)
 {}
 
 void ScanCycle::tick()
@@ -34,27 +35,28 @@ void ScanCycle::tick()
     if (windowCount == 0)
         return;
 
-    // The keyword list does not change during a tick: nothing here yields to the event loop.
-    const QTreeWidget *keywords = m_controls.ListView3;
-    QStringList lowerKeys;
-    const int keywordCount = keywords->topLevelItemCount();
-    lowerKeys.reserve(keywordCount);
-    for (int j = 0; j < keywordCount; ++j)
-        lowerKeys.append(keywords->topLevelItem(j)->text(0).toLower());
-
+    // By page, then by keyword row, as a test of every pair in that order would find them. The
+    // keyword list does not change during a tick: nothing here yields to the event loop.
+    KeywordMatcher &matcher = keywordMatcher();
     for (int i = 0; i < windowCount; ++i) {
         const QTreeWidgetItem *row = windows->topLevelItem(i);
-        const QString name = row->text(0).toLower();
-        const QString address = row->text(1).toLower();
-        for (int j = 0; j < keywordCount; ++j) {
-            const QString &key = lowerKeys[j];
-            // An empty keyword occurs in every non-empty text and in no empty one.
-            const bool matches = key.isEmpty() ? !(name.isEmpty() && address.isEmpty())
-                                               : name.contains(key) || address.contains(key);
-            if (matches)
-                closeSequence(i, j);
-        }
+        for (const int j : matcher.rowsFoundIn(row->text(0), row->text(1)))
+            closeSequence(i, j);
     }
+}
+
+KeywordMatcher &ScanCycle::keywordMatcher()
+{
+    if (m_keywordsWatch.takeChanged()) {
+        const QTreeWidget *keywords = m_controls.ListView3;
+        QStringList words;
+        const int count = keywords->topLevelItemCount();
+        words.reserve(count);
+        for (int j = 0; j < count; ++j)
+            words.append(keywords->topLevelItem(j)->text(0));
+        m_matcher.emplace(words);
+    }
+    return *m_matcher;
 }
 
 void ScanCycle::rememberSelection()
@@ -148,14 +150,17 @@ void ScanCycle::closeSequence(int windowRow, int keywordRow)
 void ScanCycle::countClosing(const QString &keyword)
 {
     QTreeWidget *statistics = m_controls.ListView2;
-    const int count = statistics->topLevelItemCount();
-    for (int k = 0; k < count; ++k) {
-        QTreeWidgetItem *row = statistics->topLevelItem(k);
-        if (row->text(1) != keyword)
-            continue;
-        // A count that is not a number is left as it stands.
-        if (const auto value = RecordFormat::countValue(row->text(0)))
-            row->setText(0, RecordFormat::countText(*value + 1));
-        return;
+    if (m_statisticsWatch.takeChanged()) {
+        m_statisticsRows.clear();
+        // From the last row up, so the first row of a repeated keyword is the one kept.
+        for (int k = statistics->topLevelItemCount() - 1; k >= 0; --k)
+            m_statisticsRows.insert(statistics->topLevelItem(k)->text(1), k);
     }
+    const auto found = m_statisticsRows.constFind(keyword);
+    if (found == m_statisticsRows.cend())
+        return;
+    QTreeWidgetItem *row = statistics->topLevelItem(*found);
+    // A count that is not a number is left as it stands.
+    if (const auto value = RecordFormat::countValue(row->text(0)))
+        row->setText(0, RecordFormat::countText(*value + 1));
 }

@@ -1,9 +1,14 @@
 #pragma once
 
+#include "filter/KeywordMatcher.h"
+#include "filter/ListWatch.h"
+
+#include <QHash>
 #include <QLocale>
 #include <QTime>
 
 #include <functional>
+#include <optional>
 
 class BrowserWindowSource;
 class SoundPlayer;
@@ -25,7 +30,11 @@ struct ScanControls
 };
 
 // One tick lists the open browser pages, tests each against each keyword, ignoring case, and
-// closes, journals, counts and announces every match.
+// closes, journals, counts and announces every match, by page and then by keyword row.
+//
+// The keywords are compiled into a KeywordMatcher, kept until the keyword list changes, so a
+// tick costs a pass over the pages' texts rather than a test of every (page, keyword) pair. The
+// statistics row of each keyword is likewise kept until the statistics list changes.
 class ScanCycle
 {
 public:
@@ -48,6 +57,7 @@ private:
     void restoreSelection();
     void closeSequence(int windowRow, int keywordRow);
     void countClosing(const QString &keyword);
+    KeywordMatcher &keywordMatcher();
 
     ScanControls m_controls;
     BrowserWindowSource &m_source;
@@ -56,4 +66,9 @@ private:
     QLocale m_locale;
     int m_selectedWindowRow = 0;
     int m_closedTotal = 0;
+    ListWatch m_keywordsWatch;
+    std::optional<KeywordMatcher> m_matcher;
+    ListWatch m_statisticsWatch;
+    // Keyword -> first statistics row that names it.
+    QHash<QString, int> m_statisticsRows;
 };

@@ -87,6 +87,7 @@ private slots:
     void totalStopsAndJournalKeepsItsNewestRows();
     void windowListStopsAtItsRowLimit();
     void windowThatIgnoresItsCloseIsMatchedAgain();
+    void editsOfEitherListTakeEffectAtTheNextTick();
 };
 
 void TestScanCycle::matchingIgnoresCaseOnNameAndAddress_data()
@@ -323,6 +324,47 @@ void TestScanCycle::windowThatIgnoresItsCloseIsMatchedAgain()
     QCOMPARE(b.journal().size(), 3);
     QCOMPARE(column(b.ListView2, 0), QStringList{"3"});
     QCOMPARE(b.sound.m_played.size(), 3);
+}
+
+void TestScanCycle::editsOfEitherListTakeEffectAtTheNextTick()
+{
+    Bench b;
+    b.Check1.setCheckState(Qt::Unchecked);
+    b.keywords({"casino", "poker"});
+    b.statistics({{"0", "casino"}, {"0", "poker"}, {"0", "loto"}});
+    b.source.addPage("Loto du jour", "http://loto.example/", "w");
+    b.scan.tick();
+    QVERIFY(b.journal().isEmpty());
+
+    // Each kind of edit, between two ticks: a keyword changed, added, sorted, removed.
+    b.ListView3.topLevelItem(1)->setText(0, "LOTO");
+    b.scan.tick();
+    b.ListView3.addTopLevelItem(new QTreeWidgetItem(QStringList{"jour"}));
+    b.scan.tick();
+    b.ListView3.sortItems(0, Qt::DescendingOrder);
+    b.scan.tick();
+    delete b.ListView3.takeTopLevelItem(0);
+    b.scan.tick();
+    QCOMPARE(b.journal(), (QList<QStringList>{{"14:05:09", "LOTO", "http://loto.example/"},
+                                              {"14:05:09", "LOTO", "http://loto.example/"},
+                                              {"14:05:09", "jour", "http://loto.example/"},
+                                              {"14:05:09", "jour", "http://loto.example/"},
+                                              {"14:05:09", "LOTO", "http://loto.example/"},
+                                              {"14:05:09", "LOTO", "http://loto.example/"}}));
+
+    // The statistics rows are found again after their list changes: a row renamed, a row
+    // inserted in front, the whole list reloaded.
+    b.ListView2.topLevelItem(0)->setText(1, "LOTO");
+    b.scan.tick();
+    b.ListView2.insertTopLevelItem(0, new QTreeWidgetItem(QStringList{"7", "autre"}));
+    b.scan.tick();
+    QCOMPARE(column(b.ListView2, 0), (QStringList{"7", "2", "0", "0"}));
+    b.statistics({{"2", "poker"}, {"5", "LOTO"}});
+    b.scan.tick();
+    QCOMPARE(column(b.ListView2, 0), (QStringList{"2", "6"}));
+    b.ListView3.clear();
+    b.scan.tick();
+    QCOMPARE(b.scan.ClosedTotal(), 9);
 }
 
 QTEST_MAIN(TestScanCycle)
