@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config clang-format
-    qt6-base-dev qt6-base-dev-tools libqt6svg6-dev qt6-websockets-dev qt6-qpa-plugins
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-websockets-dev qt6-qpa-plugins
     libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
     libsndfile1-dev libpulse-dev
     libbenchmark-dev
