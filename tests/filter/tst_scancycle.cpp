@@ -1,4 +1,5 @@
 #include "filter/ScanCycle.h"
+#include "support/ListRows.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/ScriptedBrowserSource.h"
 
@@ -9,14 +10,6 @@
 #include <QTreeWidget>
 
 namespace {
-
-QStringList column(const QTreeWidget &list, int c)
-{
-    QStringList texts;
-    for (int r = 0; r < list.topLevelItemCount(); ++r)
-        texts.append(list.topLevelItem(r)->text(c));
-    return texts;
-}
 
 // The lists and option controls of a window, as the scan sees them, with a scripted source.
 struct Bench
