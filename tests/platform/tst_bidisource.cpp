@@ -203,8 +203,6 @@ void TestBidiSource::aRefusedSessionYieldsNothingAndIsReportedOnce()
 // the source ends its session before it goes.
 void TestBidiSource::theSessionEndsWhenTheSourceGoes()
 {
-    // Known fault, left open: the worker sometimes stops before its session.end is sent.
-    QSKIP("the session is not always ended when the source goes; the fault is open");
     FakeBidiBrowser browser(740);
     browser.setTabs({{u"ctx-a"_qs, u"https://a.example/"_qs, u"Alpha"_qs}});
     FakeProcTree proc;

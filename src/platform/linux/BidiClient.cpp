@@ -91,7 +91,18 @@ void BidiClient::stop()
         emit stopped();
         return;
     }
+    // A reading in flight is given up on, its answer ignored when it comes, so that a slow
+    // browser does not hold back the end of the session.
+    if (m_session)
+        m_inFlight.reset();
     sendNext();
+}
+
+// A session.new still unanswered when the program had to go may have made a session.
+BidiClient::~BidiClient()
+{
+    if (!m_failed)
+        endSessionAndClose();
 }
 
 void BidiClient::send(const QString &method, const QJsonObject &params, Handler handler)
@@ -112,6 +123,7 @@ void BidiClient::sendNext()
     if (m_inFlight || m_failed || !m_session)
         return;
     if (m_stopping) {
+        m_sessionEndSent = true;
         send(u"session.end"_qs, {}, [this](const QJsonObject &) {
             m_failed = true;
             m_session = false;
@@ -225,7 +237,8 @@ void BidiClient::titleAnswered(const QJsonObject &answer)
 // the connection closed. A session.new left unanswered may have made a session too.
 void BidiClient::endSessionAndClose()
 {
-    if ((m_session || m_sessionAsked) && m_socket.state() == QAbstractSocket::ConnectedState) {
+    if ((m_session || m_sessionAsked) && !m_sessionEndSent &&
+        m_socket.state() == QAbstractSocket::ConnectedState) {
         const QJsonObject command{{u"id"_qs, m_nextId++},
                                   {u"method"_qs, u"session.end"_qs},
                                   {u"params"_qs, QJsonObject()}};

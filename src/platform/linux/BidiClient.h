@@ -22,6 +22,7 @@ class BidiClient : public TabClient
 public:
     BidiClient(const DebugEndpoint &endpoint, TabSnapshot &snapshot,
                const TabSourceSettings &settings);
+    ~BidiClient() override;
 
     void start() override;
     void closeTab(const QByteArray &tabId) override;
@@ -57,6 +58,7 @@ private:
     bool m_session = false;
     bool m_sessionAsked = false;
     bool m_stopping = false;
+    bool m_sessionEndSent = false;
     bool m_failed = false;
     QList<QByteArray> m_closing;
     Reading m_reading = Reading::Idle;
