@@ -11,6 +11,7 @@ packages=(
     libbenchmark-dev
     xvfb xauth x11-utils xdotool trayer xdg-utils desktop-file-utils libglib2.0-bin
     fonts-dejavu-core
+    openssl zip python3
 )
 for option in "$@"; do
     case "$option" in
