@@ -38,6 +38,7 @@ private slots:
     void onlyTheUsersOwnProcessesCount();
     void oddProcessEntriesAreSkipped();
     void oneEndpointPerPort();
+    void laterChangesAreSeen();
     void realProcIsReadable();
 };
 
@@ -270,6 +271,34 @@ void TestProcessDiscovery::oneEndpointPerPort()
 
     QCOMPARE(portsOf(ProcessDiscovery(proc.root()).find(Kind::Chromium)),
              (QList<quint16>{9900, 9901}));
+}
+
+// Processes are looked at again and again; what is ruled out once must not hide a browser.
+void TestProcessDiscovery::laterChangesAreSeen()
+{
+    FakeProcTree proc;
+    // Debian's chromium is a shell script that becomes the browser by exec, under its own id.
+    proc.addProcess(40, words("/bin/sh /usr/bin/chromium --remote-debugging-port=9910"));
+    ProcessDiscovery patient(proc.root());
+    QCOMPARE(portsOf(patient.find(Kind::Chromium)), QList<quint16>{});
+    constexpr char browser[] = "/usr/lib/chromium/chromium\0--remote-debugging-port=9910";
+    proc.setCommandLine(40, QByteArray(browser, sizeof browser));
+    QCOMPARE(portsOf(patient.find(Kind::Chromium)), QList<quint16>{9910});
+
+    // Even with processes ruled out at first sight: a browser still writing its port file is
+    // not ruled out, and an id that came back belongs to a new process.
+    ProcessDiscovery hasty(proc.root(), std::nullopt, 0);
+    const QString profile = proc.scratch(u"late"_qs);
+    proc.addProcess(
+        41, {"chromium", "--remote-debugging-port=0", "--user-data-dir=" + profile.toUtf8()});
+    proc.addProcess(42, words("bash"));
+    QCOMPARE(portsOf(hasty.find(Kind::Chromium)), QList<quint16>{9910});
+    QVERIFY(
+        FakeProcTree::writeFile(profile + u"/DevToolsActivePort"_qs, "9911\n/devtools/browser/x"));
+    proc.removeProcess(42);
+    QCOMPARE(portsOf(hasty.find(Kind::Chromium)), (QList<quint16>{9910, 9911}));
+    proc.addProcess(42, words("chromium --remote-debugging-port=9912"));
+    QCOMPARE(portsOf(hasty.find(Kind::Chromium)), (QList<quint16>{9910, 9911, 9912}));
 }
 
 // The real /proc holds this test's own process, and reading it all must go without trouble.

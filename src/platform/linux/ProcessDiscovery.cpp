@@ -6,7 +6,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <QSet>
+
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <dirent.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -107,30 +113,63 @@ QString resolvedFolder(const QString &processFolder, const QByteArray &folder)
 
 } // namespace
 
-ProcessDiscovery::ProcessDiscovery(QString procRoot, std::optional<uint> userId)
-    : m_procRoot(std::move(procRoot)), m_userId(userId.value_or(::getuid()))
-{}
+ProcessDiscovery::ProcessDiscovery(QString procRoot, std::optional<uint> userId, qint64 settleMs)
+    : m_procRoot(std::move(procRoot)), m_userId(userId.value_or(::getuid())), m_settleMs(settleMs)
+{
+    m_clock.start();
+}
 
-QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind) const
+QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind)
 {
     QList<DebugEndpoint> endpoints;
-    const QDir root(m_procRoot);
-    for (const QString &name : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool numeric = false;
-        const qint64 pid = name.toLongLong(&numeric);
-        if (!numeric || pid <= 0)
+    // Read straight from the folder: a sorted listing that stats every entry costs more than
+    // all the rest of a look.
+    const std::unique_ptr<DIR, int (*)(DIR *)> root(::opendir(QFile::encodeName(m_procRoot)),
+                                                    &::closedir);
+    if (!root)
+        return endpoints;
+    QList<qint64> pids;
+    while (const dirent *entry = ::readdir(root.get())) {
+        char *end = nullptr;
+        const long long pid = std::strtoll(entry->d_name, &end, 10);
+        if (pid > 0 && *end == '\0' && std::isdigit(static_cast<unsigned char>(entry->d_name[0])))
+            pids.append(pid);
+    }
+    // In the order of the ids, so that of two claims on one port the older process's wins.
+    std::sort(pids.begin(), pids.end());
+
+    const qint64 now = m_clock.elapsed();
+    QSet<SeenKey> listed;
+    for (const qint64 pid : pids) {
+        const SeenKey key{pid, static_cast<int>(kind)};
+        listed.insert(key);
+        auto seen = m_seen.find(key);
+        if (seen == m_seen.end())
+            seen = m_seen.insert(key, Seen{now, false});
+        if (seen->settled)
             continue;
-        const std::optional<DebugEndpoint> endpoint = inspect(root.filePath(name), pid, kind);
+        const QString folder = m_procRoot + u'/' + QString::number(pid);
+        bool ruledOut = false;
+        const std::optional<DebugEndpoint> endpoint = inspect(folder, pid, kind, ruledOut);
+        // A wrapper script becomes the browser it starts by exec, under the same id, so a
+        // process is taken for no browser only once it has been one for a while.
+        if (ruledOut && now - seen->firstSeenMs >= m_settleMs)
+            seen->settled = true;
         // Two processes cannot listen on one port; a second claim comes from a stale file.
         if (endpoint && std::none_of(endpoints.cbegin(), endpoints.cend(),
                                      [&](const auto &e) { return e.port == endpoint->port; }))
             endpoints.append(*endpoint);
     }
+    // A process id that comes back belongs to a new process.
+    m_seen.removeIf([&](const auto &entry) {
+        return entry.key().second == static_cast<int>(kind) && !listed.contains(entry.key());
+    });
     return endpoints;
 }
 
 std::optional<DebugEndpoint> ProcessDiscovery::inspect(const QString &processFolder, qint64 pid,
-                                                       DebugEndpoint::Kind kind) const
+                                                       DebugEndpoint::Kind kind,
+                                                       bool &ruledOut) const
 {
     // "Uid:" is followed by the real, effective, saved and file-system user ids.
     const QByteArray status = readCapped(processFolder + u"/status"_qs, maxStatus);
@@ -141,27 +180,34 @@ std::optional<DebugEndpoint> ProcessDiscovery::inspect(const QString &processFol
         status.mid(uidLine + 5, status.indexOf('\n', uidLine + 1) - uidLine - 5);
     const QList<QByteArray> fields = uids.simplified().split(' ');
     bool ok = false;
-    if (fields.isEmpty() || fields.first().toUInt(&ok) != m_userId || !ok)
+    if (fields.isEmpty() || fields.first().toUInt(&ok) != m_userId || !ok) {
+        ruledOut = true;
         return std::nullopt;
+    }
 
     QList<QByteArray> arguments =
         readCapped(processFolder + u"/cmdline"_qs, maxCommandLine).split('\0');
     if (!arguments.isEmpty() && arguments.last().isEmpty())
         arguments.removeLast();
-    if (arguments.isEmpty())
+    // Kernel threads have no command line.
+    if (arguments.isEmpty()) {
+        ruledOut = true;
         return std::nullopt;
+    }
 
     const QString executable = QFile::decodeName(arguments.first());
     const QString image = QFileInfo(processFolder + u"/exe"_qs).symLinkTarget();
     std::optional<DebugEndpoint::Kind> found = kindOfExecutable(executable);
     if (!found && !image.isEmpty())
         found = kindOfExecutable(image);
-    if (found != kind)
+    if (found != kind) {
+        ruledOut = true;
         return std::nullopt;
+    }
 
-    std::optional<DebugEndpoint> endpoint = kind == DebugEndpoint::Kind::Chromium
-                                                ? chromiumEndpoint(processFolder, arguments)
-                                                : firefoxEndpoint(processFolder, arguments);
+    std::optional<DebugEndpoint> endpoint =
+        kind == DebugEndpoint::Kind::Chromium ? chromiumEndpoint(processFolder, arguments, ruledOut)
+                                              : firefoxEndpoint(processFolder, arguments, ruledOut);
     if (endpoint) {
         endpoint->kind = kind;
         endpoint->pid = pid;
@@ -169,9 +215,9 @@ std::optional<DebugEndpoint> ProcessDiscovery::inspect(const QString &processFol
     return endpoint;
 }
 
-std::optional<DebugEndpoint>
-ProcessDiscovery::chromiumEndpoint(const QString &processFolder,
-                                   const QList<QByteArray> &arguments) const
+std::optional<DebugEndpoint> ProcessDiscovery::chromiumEndpoint(const QString &processFolder,
+                                                                const QList<QByteArray> &arguments,
+                                                                bool &ruledOut) const
 {
     std::optional<quint16> port;
     QByteArray userDataDir;
@@ -179,15 +225,19 @@ ProcessDiscovery::chromiumEndpoint(const QString &processFolder,
         const std::optional<Switch> option = chromiumSwitch(arguments[i]);
         if (!option)
             continue;
-        if (option->name == "type")
+        if (option->name == "type") {
+            ruledOut = true;
             return std::nullopt;
+        }
         if (option->name == "remote-debugging-port")
             port = portFrom(option->value.value_or(QByteArray()));
         else if (option->name == "user-data-dir" && option->value)
             userDataDir = *option->value;
     }
-    if (!port)
+    if (!port) {
+        ruledOut = true;
         return std::nullopt;
+    }
     if (*port != 0)
         return DebugEndpoint{DebugEndpoint::Kind::Chromium, 0, *port, {}};
 
@@ -207,9 +257,9 @@ ProcessDiscovery::chromiumEndpoint(const QString &processFolder,
                          lines.size() > 1 ? lines[1].trimmed() : QByteArray()};
 }
 
-std::optional<DebugEndpoint>
-ProcessDiscovery::firefoxEndpoint(const QString &processFolder,
-                                  const QList<QByteArray> &arguments) const
+std::optional<DebugEndpoint> ProcessDiscovery::firefoxEndpoint(const QString &processFolder,
+                                                               const QList<QByteArray> &arguments,
+                                                               bool &ruledOut) const
 {
     std::optional<quint16> port;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
@@ -217,8 +267,10 @@ ProcessDiscovery::firefoxEndpoint(const QString &processFolder,
         const std::optional<QByteArray> flag = firefoxFlag(arguments[i], &value);
         if (!flag)
             continue;
-        if (flag == "contentproc")
+        if (flag == "contentproc") {
+            ruledOut = true;
             return std::nullopt;
+        }
         if (flag != "remote-debugging-port")
             continue;
         // The port is optional, so the next argument counts only when it is a number.
@@ -226,8 +278,10 @@ ProcessDiscovery::firefoxEndpoint(const QString &processFolder,
             value = arguments[++i];
         port = value.isEmpty() ? std::optional<quint16>(firefoxDefaultPort) : portFrom(value);
     }
-    if (!port)
+    if (!port) {
+        ruledOut = true;
         return std::nullopt;
+    }
     if (*port != 0)
         return DebugEndpoint{DebugEndpoint::Kind::Firefox, 0, *port, {}};
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -30,26 +32,46 @@ struct DebugEndpoint
 // reading a /proc-like folder tree. Helper processes are left out: Chromium's carry --type=,
 // Firefox's -contentproc. For port 0 the browser writes the port it got into its profile, and
 // that file is read. Nothing here talks to the browsers; the endpoints still have to be checked.
+// A look runs every few seconds for as long as the program runs, so a process that has proved
+// to be no browser of the kind asked for is not read again while it lives.
 class ProcessDiscovery
 {
 public:
+    // A process is watched for settleMs before it is taken for no browser for good: long
+    // enough for a wrapper script to have become the browser it starts.
     explicit ProcessDiscovery(QString procRoot = QStringLiteral("/proc"),
-                              std::optional<uint> userId = std::nullopt);
+                              std::optional<uint> userId = std::nullopt, qint64 settleMs = 10'000);
 
-    QList<DebugEndpoint> find(DebugEndpoint::Kind kind) const;
+    QList<DebugEndpoint> find(DebugEndpoint::Kind kind);
 
     // Firefox's port when the option is given without one.
     static constexpr quint16 firefoxDefaultPort = 9222;
 
 private:
+    // Sets ruledOut when the process is not, and as it runs now cannot become, a browser of
+    // the kind asked for with remote debugging.
     std::optional<DebugEndpoint> inspect(const QString &processFolder, qint64 pid,
-                                         DebugEndpoint::Kind kind) const;
+                                         DebugEndpoint::Kind kind, bool &ruledOut) const;
     std::optional<DebugEndpoint> chromiumEndpoint(const QString &processFolder,
-                                                  const QList<QByteArray> &arguments) const;
+                                                  const QList<QByteArray> &arguments,
+                                                  bool &ruledOut) const;
     std::optional<DebugEndpoint> firefoxEndpoint(const QString &processFolder,
-                                                 const QList<QByteArray> &arguments) const;
+                                                 const QList<QByteArray> &arguments,
+                                                 bool &ruledOut) const;
     QString firefoxProfile(const QString &processFolder, const QList<QByteArray> &arguments) const;
+
+    // Process ids of one kind's look, with when each was first seen and whether it is known
+    // to be no browser of that kind for good.
+    struct Seen
+    {
+        qint64 firstSeenMs = 0;
+        bool settled = false;
+    };
+    using SeenKey = QPair<qint64, int>;
 
     QString m_procRoot;
     uint m_userId = 0;
+    qint64 m_settleMs = 0;
+    QElapsedTimer m_clock;
+    QHash<SeenKey, Seen> m_seen;
 };

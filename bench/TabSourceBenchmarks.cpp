@@ -1,0 +1,237 @@
+// The cost of one walk of each browser backend with 10 pages, as the scan tick pays it, and the
+// time one background reading of 10 tabs takes against the real browsers.
+#include "platform/linux/BidiSource.h"
+#include "platform/linux/DevToolsSource.h"
+#include "platform/linux/X11BrowserSource.h"
+#include "support/BrowserProcess.h"
+#include "support/X11TestDisplay.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace {
+
+constexpr int tabCount = 10;
+constexpr int startTimeoutMs = 90000;
+
+QStringList pageAddresses()
+{
+    QStringList addresses;
+    for (int i = 1; i <= tabCount; ++i)
+        addresses.append(titledPage("Vexlor bench page " + QByteArray::number(i)));
+    return addresses;
+}
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+// Opens a tab in a Chromium through its DevTools endpoint; false when it does not answer.
+bool openChromiumTab(quint16 port, const QString &address)
+{
+    QNetworkAccessManager network;
+    network.setProxy(QNetworkProxy::NoProxy);
+    QNetworkRequest request(QUrl(u"http://127.0.0.1:%1/json/new?"_qs.arg(port) + address));
+    request.setTransferTimeout(startTimeoutMs);
+    std::unique_ptr<QNetworkReply> reply(network.put(request, QByteArray()));
+    QEventLoop loop;
+    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    return reply->error() == QNetworkReply::NoError;
+}
+
+// Headless Chromium started with remote debugging, with 10 tabs. It opens one address of its
+// command line; the others come through DevTools.
+BrowserProcess *chromium()
+{
+    static const QString program = u"/usr/lib/chromium/chromium"_qs;
+    if (!QFileInfo(program).isExecutable())
+        return nullptr;
+    static const QStringList addresses = pageAddresses();
+    static BrowserProcess browser(
+        program,
+        {u"--headless"_qs, u"--no-sandbox"_qs, u"--disable-gpu"_qs, u"--disable-quic"_qs,
+         u"--no-first-run"_qs, u"--disable-background-networking"_qs,
+         u"--disable-component-update"_qs, u"--disable-sync"_qs, u"--user-data-dir=@PROFILE@"_qs,
+         u"--remote-debugging-port=0"_qs, addresses.first()},
+        {});
+    static const bool opened = [] {
+        QFile portFile(browser.profile() + u"/DevToolsActivePort"_qs);
+        if (!waitFor([&] { return portFile.size() > 0; }, startTimeoutMs) ||
+            !portFile.open(QIODevice::ReadOnly))
+            return false;
+        const quint16 port = portFile.readLine().trimmed().toUShort();
+        return std::all_of(addresses.cbegin() + 1, addresses.cend(),
+                           [&](const QString &address) { return openChromiumTab(port, address); });
+    }();
+    return opened ? &browser : nullptr;
+}
+
+// Headless Firefox started with remote debugging, with 10 tabs.
+BrowserProcess *firefox()
+{
+    if (!QFileInfo(QString::fromLatin1(BrowserProcess::kFirefox)).isExecutable())
+        return nullptr;
+    static BrowserProcess browser(
+        QString::fromLatin1(BrowserProcess::kFirefox),
+        BrowserProcess::firefoxArguments() +
+            QStringList{u"--headless"_qs, u"--remote-debugging-port"_qs, u"0"_qs} + pageAddresses(),
+        BrowserProcess::firefoxUserJs());
+    return &browser;
+}
+
+template <typename Source>
+bool listsAllTabs(Source &source)
+{
+    return waitFor(
+        [&] {
+            const QList<BrowserPage> pages = source.walk();
+            return pages.size() == tabCount &&
+                   std::all_of(pages.cbegin(), pages.cend(), [](const BrowserPage &page) {
+                       return page.pageName.value_or(QString()).startsWith(u"Vexlor bench");
+                   });
+        },
+        startTimeoutMs);
+}
+
+template <typename Source>
+void walkTabs(benchmark::State &state, BrowserProcess *browser, Source &source)
+{
+    if (!browser || !browser->isRunning() || !listsAllTabs(source)) {
+        state.SkipWithError("the browser is not installed or did not list its tabs in time");
+        return;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(source.walk());
+}
+
+// The time from one published reading of the browser's 10 tabs to the next.
+template <typename Source>
+void readTabs(benchmark::State &state, BrowserProcess *browser, Source &source)
+{
+    if (!browser || !browser->isRunning() || !listsAllTabs(source)) {
+        state.SkipWithError("the browser is not installed or did not list its tabs in time");
+        return;
+    }
+    for (auto _ : state) {
+        const quint64 before = source.readings();
+        while (source.readings() == before)
+            QThread::usleep(50);
+        const auto start = std::chrono::steady_clock::now();
+        while (source.readings() == before + 1)
+            QThread::usleep(50);
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+}
+
+// The backends look for browsers in a /proc of their own that shows only the benchmark's
+// browser, so that no other browser on the machine is touched.
+struct OwnProc
+{
+    QTemporaryDir folder;
+    TabSourceSettings settings;
+
+    OwnProc(const BrowserProcess *browser, int refreshIntervalMs)
+    {
+        if (browser) {
+            const QString pid = QString::number(browser->pid());
+            QFile::link(u"/proc/"_qs + pid, folder.filePath(pid));
+        }
+        settings.procRoot = folder.path();
+        settings.refreshIntervalMs = refreshIntervalMs;
+    }
+};
+
+// With no pause between readings, the time from one published reading to the next is what one
+// reading takes.
+constexpr int continuousReading = 0;
+
+void BM_WalkDevTools(benchmark::State &state)
+{
+    BrowserProcess *browser = chromium();
+    const OwnProc proc(browser, TabSourceSettings().refreshIntervalMs);
+    DevToolsSource source(proc.settings);
+    walkTabs(state, browser, source);
+}
+
+void BM_WalkBidi(benchmark::State &state)
+{
+    BrowserProcess *browser = firefox();
+    const OwnProc proc(browser, TabSourceSettings().refreshIntervalMs);
+    BidiSource source([](qint64) {}, proc.settings);
+    walkTabs(state, browser, source);
+}
+
+void BM_ReadDevTools(benchmark::State &state)
+{
+    BrowserProcess *browser = chromium();
+    const OwnProc proc(browser, continuousReading);
+    DevToolsSource source(proc.settings);
+    readTabs(state, browser, source);
+}
+
+void BM_ReadBidi(benchmark::State &state)
+{
+    BrowserProcess *browser = firefox();
+    const OwnProc proc(browser, continuousReading);
+    BidiSource source([](qint64) {}, proc.settings);
+    readTabs(state, browser, source);
+}
+
+// Ten browser windows of another client on the X display, each with a title.
+void BM_WalkX11(benchmark::State &state)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        state.SkipWithError("no X display in $DISPLAY");
+        return;
+    }
+    X11TestDisplay display;
+    for (int i = 1; i <= tabCount; ++i) {
+        const xcb_window_t window = display.createWindow("chromium", "Chromium");
+        display.setText(window, "_NET_WM_NAME", "UTF8_STRING",
+                        "Vexlor bench page " + QByteArray::number(i) + " - Chromium");
+    }
+    display.sync();
+    X11BrowserSource source;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(source.walk());
+}
+
+} // namespace
+
+BENCHMARK(BM_WalkDevTools)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WalkBidi)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WalkX11)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReadDevTools)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadBidi)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
