@@ -2,7 +2,6 @@
 
 #include "platform/linux/TabSnapshot.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkProxy>
 #include <QNetworkRequest>
@@ -14,19 +13,6 @@ namespace {
 const QString titleExpression =
     QStringLiteral("String(document.title).slice(0, %1)").arg(TabSnapshot::maxTextLength);
 const QString sandboxName = QStringLiteral("vexlor");
-
-// Far more tabs than anyone keeps; a browser that lists more is cut short.
-constexpr qsizetype maxTabs = 32767;
-
-bool succeeded(const QJsonObject &answer)
-{
-    return answer.value(u"type").toString() == u"success";
-}
-
-QJsonObject resultOf(const QJsonObject &answer)
-{
-    return answer.value(u"result").toObject();
-}
 
 } // namespace
 
@@ -43,7 +29,7 @@ BidiClient::BidiClient(const DebugEndpoint &endpoint, TabSnapshot &snapshot,
     connect(&m_socket, &QWebSocket::connected, this, [this] {
         m_sessionAsked = true;
         send(u"session.new"_qs, {{u"capabilities"_qs, QJsonObject()}},
-             [this](const QJsonObject &answer) { sessionAnswered(answer); });
+             [this](const BidiAnswers::Message &answer) { sessionAnswered(answer); });
         m_requestTimer.start(m_settings.sessionTimeoutMs);
     });
     connect(&m_socket, &QWebSocket::textMessageReceived, this, &BidiClient::received);
@@ -124,7 +110,7 @@ void BidiClient::sendNext()
         return;
     if (m_stopping) {
         m_sessionEndSent = true;
-        send(u"session.end"_qs, {}, [this](const QJsonObject &) {
+        send(u"session.end"_qs, {}, [this](const BidiAnswers::Message &) {
             m_failed = true;
             m_session = false;
             m_socket.close();
@@ -135,7 +121,7 @@ void BidiClient::sendNext()
     if (!m_closing.isEmpty()) {
         const QString context = QString::fromUtf8(m_closing.takeFirst());
         send(u"browsingContext.close"_qs, {{u"context"_qs, context}, {u"promptUnload"_qs, false}},
-             [](const QJsonObject &) {});
+             [](const BidiAnswers::Message &) {});
         return;
     }
     switch (m_reading) {
@@ -143,7 +129,7 @@ void BidiClient::sendNext()
         return;
     case Reading::Tree:
         send(u"browsingContext.getTree"_qs, {{u"maxDepth"_qs, 0}},
-             [this](const QJsonObject &answer) { treeAnswered(answer); });
+             [this](const BidiAnswers::Message &answer) { treeAnswered(answer); });
         return;
     case Reading::Titles:
         if (m_nextTitle < m_pages.size()) {
@@ -155,7 +141,7 @@ void BidiClient::sendNext()
                  {{u"expression"_qs, titleExpression},
                   {u"target"_qs, target},
                   {u"awaitPromise"_qs, false}},
-                 [this](const QJsonObject &answer) { titleAnswered(answer); });
+                 [this](const BidiAnswers::Message &answer) { titleAnswered(answer); });
             return;
         }
         m_snapshot.publish(m_endpoint.port, m_endpoint.pid, std::exchange(m_pages, {}));
@@ -169,67 +155,49 @@ void BidiClient::received(const QString &text)
 {
     if (m_failed)
         return;
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    const std::optional<BidiAnswers::Message> message = BidiAnswers::parse(text);
+    if (!message)
         return fail();
-    const QJsonObject message = document.object();
     // Events, and answers to requests given up on, are not for the request in flight.
-    if (!m_inFlight || message.value(u"id").toInteger(-1) != *m_inFlight)
+    if (!m_inFlight || !BidiAnswers::answers(*message, *m_inFlight))
         return;
     m_requestTimer.stop();
     m_inFlight.reset();
-    std::exchange(m_handler, {})(message);
+    std::exchange(m_handler, {})(*message);
     sendNext();
 }
 
-void BidiClient::sessionAnswered(const QJsonObject &answer)
+void BidiClient::sessionAnswered(const BidiAnswers::Message &answer)
 {
     m_sessionAsked = false;
-    if (!succeeded(answer)) {
-        if (answer.value(u"error").toString() == u"session not created")
+    const BidiAnswers::Session session = BidiAnswers::session(answer);
+    if (session.outcome != BidiAnswers::SessionOutcome::Accepted) {
+        if (session.outcome == BidiAnswers::SessionOutcome::Refused)
             emit refused();
         return fail();
     }
     m_session = true;
     // A port file left behind by an earlier Firefox can name a port another one took since.
-    const QJsonValue process =
-        resultOf(answer).value(u"capabilities").toObject().value(u"moz:processID");
-    if (process.isDouble() && process.toInteger() != m_endpoint.pid)
+    if (session.processId && *session.processId != m_endpoint.pid)
         return fail();
     m_reading = Reading::Tree;
 }
 
-void BidiClient::treeAnswered(const QJsonObject &answer)
+void BidiClient::treeAnswered(const BidiAnswers::Message &answer)
 {
-    if (!succeeded(answer))
+    std::optional<QList<BrowserPage>> pages = BidiAnswers::contexts(answer);
+    if (!pages)
         return fail();
-    m_pages.clear();
-    for (const QJsonValue &value : resultOf(answer).value(u"contexts").toArray()) {
-        const QJsonObject context = value.toObject();
-        const QString id = context.value(u"context").toString();
-        if (id.isEmpty())
-            continue;
-        const QJsonValue url = context.value(u"url");
-        m_pages.append(BrowserPage{std::nullopt,
-                                   url.isString() ? std::optional(TabSnapshot::clip(url.toString()))
-                                                  : std::nullopt,
-                                   WindowHandle{0, id.toUtf8()}});
-        if (m_pages.size() == maxTabs)
-            break;
-    }
+    m_pages = std::move(*pages);
     m_nextTitle = 0;
     m_reading = Reading::Titles;
 }
 
 // A tab that went meanwhile, or whose page cannot run scripts, keeps an unread title.
-void BidiClient::titleAnswered(const QJsonObject &answer)
+void BidiClient::titleAnswered(const BidiAnswers::Message &answer)
 {
-    const QJsonObject evaluation = resultOf(answer);
-    const QJsonObject value = evaluation.value(u"result").toObject();
-    if (succeeded(answer) && evaluation.value(u"type").toString() == u"success" &&
-        value.value(u"type").toString() == u"string")
-        m_pages[m_nextTitle].pageName = TabSnapshot::clip(value.value(u"value").toString());
+    if (const std::optional<QString> title = BidiAnswers::evaluatedText(answer))
+        m_pages[m_nextTitle].pageName = *title;
     ++m_nextTitle;
 }
 

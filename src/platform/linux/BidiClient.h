@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/BrowserWindowSource.h"
+#include "platform/linux/BidiAnswers.h"
 #include "platform/linux/TabClient.h"
 
 #include <QJsonObject>
@@ -31,7 +32,7 @@ public:
     void stop() override;
 
 private:
-    using Handler = std::function<void(const QJsonObject &answer)>;
+    using Handler = std::function<void(const BidiAnswers::Message &answer)>;
     enum class Reading
     {
         Idle,
@@ -42,9 +43,9 @@ private:
     void send(const QString &method, const QJsonObject &params, Handler handler);
     void sendNext();
     void received(const QString &text);
-    void sessionAnswered(const QJsonObject &answer);
-    void treeAnswered(const QJsonObject &answer);
-    void titleAnswered(const QJsonObject &answer);
+    void sessionAnswered(const BidiAnswers::Message &answer);
+    void treeAnswered(const BidiAnswers::Message &answer);
+    void titleAnswered(const BidiAnswers::Message &answer);
     void endSessionAndClose();
     void lost();
     void fail();

@@ -1,25 +1,10 @@
 #include "platform/linux/DevToolsClient.h"
 
+#include "platform/linux/DevToolsAnswers.h"
 #include "platform/linux/TabSnapshot.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkProxy>
 #include <QNetworkReply>
-
-namespace {
-
-// The text of a JSON string member; nothing when it is missing or not a string.
-std::optional<QString> textOf(const QJsonObject &object, QStringView key)
-{
-    const QJsonValue value = object.value(key);
-    if (!value.isString())
-        return std::nullopt;
-    return TabSnapshot::clip(value.toString());
-}
-
-} // namespace
 
 DevToolsClient::DevToolsClient(const DebugEndpoint &endpoint, TabSnapshot &snapshot,
                                const TabSourceSettings &settings)
@@ -77,14 +62,7 @@ void DevToolsClient::send(Method method, const QByteArray &path, Handler handler
 
 void DevToolsClient::checked(const std::optional<QByteArray> &body)
 {
-    if (!body)
-        return fail();
-    const QJsonObject version = QJsonDocument::fromJson(*body).object();
-    if (!version.value(u"Browser").isString())
-        return fail();
-    // A port file left behind by an earlier browser names a target this one does not have.
-    const QString target = QString::fromUtf8(m_endpoint.browserTarget);
-    if (!target.isEmpty() && !version.value(u"webSocketDebuggerUrl").toString().endsWith(target))
+    if (!body || !DevToolsAnswers::isBrowser(*body, m_endpoint.browserTarget))
         return fail();
     refresh();
 }
@@ -98,22 +76,10 @@ void DevToolsClient::listed(const std::optional<QByteArray> &body)
 {
     if (!body)
         return fail();
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(*body, &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray())
+    std::optional<QList<BrowserPage>> pages = DevToolsAnswers::pages(*body);
+    if (!pages)
         return fail();
-
-    // Only tabs: the browser's own views, workers and extensions are targets too.
-    QList<BrowserPage> pages;
-    for (const QJsonValue &value : document.array()) {
-        const QJsonObject target = value.toObject();
-        const QString id = target.value(u"id").toString();
-        if (target.value(u"type").toString() != u"page" || id.isEmpty())
-            continue;
-        pages.append(BrowserPage{textOf(target, u"title"), textOf(target, u"url"),
-                                 WindowHandle{0, id.toUtf8()}});
-    }
-    m_snapshot.publish(m_endpoint.port, m_endpoint.pid, std::move(pages));
+    m_snapshot.publish(m_endpoint.port, m_endpoint.pid, std::move(*pages));
     m_refreshTimer.start();
 }
 

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/BrowserWindowSource.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// Reading the messages that Firefox sends over a WebDriver BiDi connection. Nothing here talks
+// to a browser, so every function can be fed whatever came over the socket.
+namespace BidiAnswers {
+
+// Far more tabs than anyone keeps; a browser that lists more is cut short.
+inline constexpr qsizetype maxTabs = 32767;
+
+// One message: an answer carries the id of the command it answers, an event none.
+struct Message
+{
+    std::optional<qint64> id;
+    bool success = false;
+    QString error;
+    QJsonObject result;
+};
+
+// Nothing when the text is not a JSON object, which no browser sends.
+std::optional<Message> parse(const QString &text);
+
+// Whether the message is the answer to the command sent with that id; events, and answers to
+// commands given up on, are not.
+bool answers(const Message &message, qint64 awaitedId);
+
+enum class SessionOutcome
+{
+    Accepted,
+    // The browser already has a session and makes no other.
+    Refused,
+    Failed,
+};
+
+// What the answer to session.new says, and the process of the browser when it tells.
+struct Session
+{
+    SessionOutcome outcome = SessionOutcome::Failed;
+    std::optional<qint64> processId;
+};
+Session session(const Message &answer);
+
+// The browsing contexts of a browsingContext.getTree answer as tabs with their clipped
+// addresses and no titles yet, at most `limit` of them. Nothing when the command failed. A
+// handle carries the context's id.
+std::optional<QList<BrowserPage>> contexts(const Message &answer, qsizetype limit = maxTabs);
+
+// The clipped string that a script.evaluate answer gives; nothing when the command failed, the
+// script threw or its result is no string.
+std::optional<QString> evaluatedText(const Message &answer);
+
+} // namespace BidiAnswers
