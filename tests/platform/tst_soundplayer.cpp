@@ -1,5 +1,6 @@
 #include "platform/linux/PulseSoundPlayer.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -17,10 +18,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <csignal>
 #include <cstring>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -128,6 +131,7 @@ public:
 
     // The socket appears only after the sink is loaded, so it also means the sink is there.
     bool isReady() const { return QFile::exists(m_socket); }
+    qint64 processId() const { return m_process.processId(); }
     QByteArray address() const { return "unix:" + QFile::encodeName(m_socket); }
     const QByteArray &log()
     {
@@ -185,6 +189,7 @@ private slots:
         QVERIFY(writeTone(path("tone.wav"), 0.3, 22050, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
         QVERIFY(writeTone(path("empty.wav"), 0, 22050, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
         QVERIFY(writeTone(path("long.wav"), 31, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_U8));
+        QVERIFY(writeTone(path("three.wav"), 3, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
         QVERIFY(writeTone(path("float.wav"), 0.4, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT));
         QVERIFY(writeTone(path("tone.flac"), 0.4, 48000, 1, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
         QFile garbage(path("garbage.wav"));
@@ -282,6 +287,45 @@ private slots:
         QVERIFY(server.acceptPending());
         player.reset();
         server.close();
+        QTRY_COMPARE_WITH_TIMEOUT(threadCount(), threadsBefore, 10000);
+    }
+
+    // The sound server killed while a sound plays: the caller goes on, no worker is left
+    // behind, and the next sound, with no server, is silent.
+    void serverKilledInTheMiddleOfASound()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty())
+            QSKIP("needs the packages pulseaudio and pulseaudio-utils");
+        QTemporaryDir serverDir;
+        QVERIFY(serverDir.isValid());
+        PulseDaemon daemon(serverDir.path());
+        QTRY_VERIFY2_WITH_TIMEOUT(daemon.isReady(), daemon.log().constData(), 10000);
+        qputenv("PULSE_SERVER", daemon.address());
+        const int threadsBefore = threadCount();
+
+        // Kills the server once it has the stream, while playSync holds this thread.
+        std::atomic<bool> killed = false;
+        std::thread killer([pid = daemon.processId(), &killed] {
+            QDeadlineTimer deadline(20000);
+            while (!deadline.hasExpired()) {
+                QProcess pactl;
+                pactl.start(QStringLiteral("pactl"),
+                            {QStringLiteral("list"), QStringLiteral("sink-inputs"),
+                             QStringLiteral("short")});
+                if (pactl.waitForFinished(5000) && !pactl.readAllStandardOutput().isEmpty()) {
+                    killed = ::kill(pid_t(pid), SIGKILL) == 0;
+                    return;
+                }
+            }
+        });
+        PulseSoundPlayer player;
+        player.playSync(path("three.wav"));
+        killer.join();
+        QVERIFY(killed);
+        QTRY_COMPARE_WITH_TIMEOUT(threadCount(), threadsBefore, 10000);
+
+        player.playSync(path("tone.wav"));
         QTRY_COMPARE_WITH_TIMEOUT(threadCount(), threadsBefore, 10000);
     }
 
