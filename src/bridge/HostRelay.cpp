@@ -1,0 +1,172 @@
+#include "bridge/HostRelay.h"
+
+#include "bridge/BridgeMessages.h"
+#include "bridge/PeerCredentials.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <unistd.h>
+
+namespace {
+
+void report(const QString &line)
+{
+    qWarning("vexlor-popup-bridge : %s", qUtf8Printable(line));
+}
+
+} // namespace
+
+HostRelay::HostRelay(QIODevice *input, QIODevice *output, const QString &socketPath,
+                     const Settings &settings)
+    : m_input(input), m_output(output), m_socketPath(socketPath), m_settings(settings),
+      m_browserPid(settings.browserPid.value_or(::getppid())),
+      m_browserName(processName(m_browserPid))
+{
+    m_retry.setSingleShot(true);
+    m_retry.setInterval(m_settings.reconnectIntervalMs);
+    connect(&m_retry, &QTimer::timeout, this, &HostRelay::connectToProgram);
+    connect(&m_socket, &QLocalSocket::connected, this, &HostRelay::programConnected);
+    connect(&m_socket, &QLocalSocket::disconnected, this, &HostRelay::programDisconnected);
+    connect(&m_socket, &QLocalSocket::errorOccurred, this, [this] {
+        if (m_socket.state() == QLocalSocket::UnconnectedState)
+            programDisconnected();
+    });
+    connect(&m_socket, &QLocalSocket::readyRead, this, &HostRelay::readProgram);
+}
+
+void HostRelay::start()
+{
+    connect(m_input, &QIODevice::readyRead, this, &HostRelay::readInput);
+    // Queued, so that the frames read along with the end are handled first.
+    connect(m_input, &QIODevice::readChannelFinished, this, &HostRelay::endInput,
+            Qt::QueuedConnection);
+    connectToProgram();
+    readInput();
+}
+
+QString HostRelay::processName(qint64 pid)
+{
+    return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid))).fileName();
+}
+
+void HostRelay::readInput()
+{
+    char chunk[64 * 1024];
+    for (;;) {
+        const qint64 count = m_input->read(chunk, sizeof chunk);
+        if (count <= 0)
+            break;
+        m_fromExtension.append(QByteArrayView(chunk, count));
+        while (const auto frame = m_fromExtension.next())
+            handleExtensionFrame(*frame);
+    }
+}
+
+void HostRelay::endInput()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    if (m_fromExtension.isMidFrame())
+        report(QStringLiteral("le navigateur a fermé l'entrée au milieu d'un message"));
+    if (m_ready)
+        m_socket.flush();
+    emit finished();
+}
+
+void HostRelay::handleExtensionFrame(const FrameReader::Frame &frame)
+{
+    if (frame.oversize) {
+        report(QStringLiteral("message de l'extension de %1 octets ignoré : trop long")
+                   .arg(frame.length));
+        return;
+    }
+    QString why;
+    const auto message = BridgeMessages::parse(frame.payload, &why);
+    if (!message) {
+        report(QStringLiteral("message de l'extension ignoré : %1").arg(why));
+        return;
+    }
+    if (!BridgeMessages::isTabs(*message)) {
+        report(QStringLiteral("commande inconnue de l'extension ignorée"));
+        return;
+    }
+    sendToProgram(frame.payload);
+}
+
+void HostRelay::sendToProgram(const QByteArray &payload)
+{
+    if (m_ready) {
+        m_socket.write(frameOf(payload));
+        return;
+    }
+    m_queue.append(payload);
+    if (m_queue.size() > m_settings.maxQueued) {
+        m_queue.removeFirst();
+        if (!m_overflowReported)
+            report(QStringLiteral("le programme est absent : les messages les plus anciens "
+                                  "sont abandonnés"));
+        m_overflowReported = true;
+    }
+}
+
+void HostRelay::connectToProgram()
+{
+    if (m_ended || m_socket.state() != QLocalSocket::UnconnectedState)
+        return;
+    m_socket.connectToServer(m_socketPath);
+}
+
+void HostRelay::programConnected()
+{
+    const auto peer = peerCredentials(m_socket);
+    const uint expected = m_settings.programUserId.value_or(::getuid());
+    if (!peer || peer->uid != expected) {
+        if (!m_absenceReported)
+            report(QStringLiteral("%1 n'appartient pas au programme de cet utilisateur : refusé")
+                       .arg(m_socketPath));
+        m_absenceReported = true;
+        m_socket.abort();
+        return;
+    }
+    m_ready = true;
+    m_absenceReported = false;
+    m_overflowReported = false;
+    m_fromProgram.clear();
+    m_socket.write(frameOf(BridgeMessages::hello(m_browserPid, m_browserName)));
+    for (const QByteArray &payload : std::as_const(m_queue))
+        m_socket.write(frameOf(payload));
+    m_queue.clear();
+}
+
+void HostRelay::programDisconnected()
+{
+    if (m_ready)
+        report(QStringLiteral("connexion au programme perdue"));
+    m_ready = false;
+    if (!m_ended)
+        m_retry.start();
+}
+
+void HostRelay::readProgram()
+{
+    m_fromProgram.append(m_socket.readAll());
+    while (const auto frame = m_fromProgram.next()) {
+        if (frame->oversize) {
+            report(QStringLiteral("message du programme de %1 octets ignoré : trop long")
+                       .arg(frame->length));
+            continue;
+        }
+        QString why;
+        const auto message = BridgeMessages::parse(frame->payload, &why);
+        const auto tabId = message ? BridgeMessages::closeTabId(*message) : std::nullopt;
+        if (!tabId) {
+            report(message ? QStringLiteral("commande inconnue du programme ignorée")
+                           : QStringLiteral("message du programme ignoré : %1").arg(why));
+            continue;
+        }
+        if (m_output->write(frameOf(BridgeMessages::close(*tabId))) < 0)
+            report(QStringLiteral("impossible d'écrire au navigateur"));
+    }
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "bridge/Framing.h"
+
+#include <QIODevice>
+#include <QLocalSocket>
+#include <QObject>
+#include <QTimer>
+
+#include <optional>
+
+// The native messaging host's work: relays the extension's tab lists from the browser's pipe to
+// the program's socket, and the program's close requests back, each side's messages checked on
+// the way. The program may come and go; the host keeps trying it and holds the latest messages
+// meanwhile. Each connection starts with a hello naming the browser, and none is used before
+// the kernel has said that the program runs as this host's user.
+class HostRelay : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Settings
+    {
+        int reconnectIntervalMs = 500;
+        // While the program is away, older messages beyond these are dropped.
+        int maxQueued = 64;
+        // The user the program must run as; nothing means this host's own.
+        std::optional<uint> programUserId;
+        // The browser that started the host; nothing means the host's parent process.
+        std::optional<qint64> browserPid;
+    };
+
+    HostRelay(QIODevice *input, QIODevice *output, const QString &socketPath,
+              const Settings &settings);
+
+    // Starts reading the input and reaching the program.
+    void start();
+
+    bool isConnected() const { return m_ready; }
+    qsizetype queuedCount() const { return m_queue.size(); }
+
+    // The name of the executable of a process, as the hello gives it.
+    static QString processName(qint64 pid);
+
+signals:
+    // The browser has closed the input: the host has nothing left to do.
+    void finished();
+
+private:
+    void readInput();
+    void endInput();
+    void handleExtensionFrame(const FrameReader::Frame &frame);
+    void connectToProgram();
+    void programConnected();
+    void programDisconnected();
+    void readProgram();
+    void sendToProgram(const QByteArray &payload);
+
+    QIODevice *m_input;
+    QIODevice *m_output;
+    QString m_socketPath;
+    Settings m_settings;
+    qint64 m_browserPid = 0;
+    QString m_browserName;
+    QLocalSocket m_socket;
+    QTimer m_retry;
+    FrameReader m_fromExtension;
+    FrameReader m_fromProgram;
+    QList<QByteArray> m_queue;
+    bool m_ready = false;
+    bool m_ended = false;
+    // Said once per absence rather than every retry.
+    bool m_absenceReported = false;
+    bool m_overflowReported = false;
+};
