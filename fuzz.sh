@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 seconds=${1:-600}
 shift || true
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(records ini language x11title)
+[ ${#names[@]} -gt 0 ] || names=(records ini language x11title devtools bidi)
 
 scripts/install-deps.sh --with-fuzzers
 cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "platform/linux/TabSnapshot.h"
+
+#include "FuzzInput.h"
+
+#include <QJsonValue>
+#include <QString>
+
+#include <optional>
+
+// Helpers of the fuzzers that write browser answers themselves and read them back.
+namespace FuzzJson {
+
+// Makes JSON values of the fields of a readable seed: "#12" is a number, "N*text" is the text
+// N times, anything else is the text itself. Repeated texts share a budget of twice the
+// text cap per input: enough to reach the clipping, too little to spend the run serializing.
+class Writer
+{
+public:
+    QJsonValue valueOf(const QByteArray &field)
+    {
+        if (field.startsWith('#'))
+            return field.mid(1).toDouble();
+        const qsizetype star = field.indexOf('*');
+        bool isCount = false;
+        const qsizetype count = star > 0 ? field.left(star).toLongLong(&isCount) : 0;
+        const QString text = QString::fromUtf8(isCount ? field.mid(star + 1) : field);
+        if (!isCount || text.isEmpty())
+            return text;
+        const QString repeated = text.repeated(qBound<qsizetype>(0, count, m_budget / text.size()));
+        m_budget -= repeated.size();
+        return repeated;
+    }
+
+    // The field of a line cut at tabs; nothing when the line has fewer fields.
+    std::optional<QJsonValue> field(const QList<QByteArray> &fields, qsizetype index)
+    {
+        if (index >= fields.size())
+            return std::nullopt;
+        return valueOf(fields[index]);
+    }
+
+private:
+    qsizetype m_budget = 2 * TabSnapshot::maxTextLength;
+};
+
+// What the readers must make of a text they keep: the text itself when it fits, else its
+// beginning, cut short by one unit rather than halving a character.
+inline void requireClipped(const QString &kept, const QString &text)
+{
+    FuzzInput::require(kept.size() <= TabSnapshot::maxTextLength, "a kept text is capped");
+    FuzzInput::require(text.startsWith(kept), "a kept text is the beginning of the text");
+    if (text.size() <= TabSnapshot::maxTextLength) {
+        FuzzInput::require(kept == text, "a text that fits is kept whole");
+        return;
+    }
+    FuzzInput::require(kept.size() >= TabSnapshot::maxTextLength - 1,
+                       "a long text is cut at the cap");
+    FuzzInput::require(!(kept.back().isHighSurrogate() && text[kept.size()].isLowSurrogate()),
+                       "a long text is not cut inside a character");
+}
+
+// The text a reader must keep for a member written with this value: strings only.
+inline void requireTextOf(const std::optional<QString> &kept,
+                          const std::optional<QJsonValue> &value)
+{
+    FuzzInput::require(kept.has_value() == (value && value->isString()),
+                       "a text is kept exactly when the member is a string");
+    if (kept)
+        requireClipped(*kept, value->toString());
+}
+
+} // namespace FuzzJson
