@@ -14,8 +14,10 @@
 
 #include <QFileInfo>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -54,6 +56,7 @@ private slots:
     void initTestCase();
     void hostileTitlesAreScannedAndShownAsText();
     void browserKilledWhileScanned();
+    void pageThatRefusesToCloseIsMatchedAgain();
 
 private:
     std::unique_ptr<X11TestDisplay> m_keepDisplay;
@@ -178,6 +181,51 @@ void TestHostilePages::browserKilledWhileScanned()
     QTRY_VERIFY_WITH_TIMEOUT(pageNames(form.ListView1).contains(u"Suivante"_qs), 120000);
     QVERIFY(form.Timer1->isActive());
     QVERIFY(form.ListView4->topLevelItemCount() == 0);
+}
+
+// A page the user touched may refuse to be left: Chromium then asks "Leave site?" and keeps the
+// window. The program matches it again at every tick and goes on scanning.
+void TestHostilePages::pageThatRefusesToCloseIsMatchedAgain()
+{
+    if (!QFileInfo(BrowserProcess::kChromium).isExecutable() ||
+        QStandardPaths::findExecutable(u"xdotool"_qs).isEmpty())
+        QSKIP("needs chromium and xdotool");
+    QTemporaryDir appFolder;
+    writeBytes(appFolder.filePath("mtrl.dll"), "");
+    CompositeBrowserSource source;
+    source.addBackend(std::make_unique<X11BrowserSource>());
+    RecordingSoundPlayer sound;
+    ScriptedDialogs dialogs;
+    RecordingOpener opener;
+    Form1 form({source, sound, dialogs, opener, appFolder.path()});
+    runStartUp(form);
+
+    BrowserProcess stubborn(
+        BrowserProcess::kChromium,
+        BrowserProcess::chromiumArguments()
+            << u"--window-position=0,0"_qs << u"--window-size=600,400"_qs
+            << scriptedPage(u"document.title = 'Reste ici'; document.onclick = () => "
+                            u"{ document.title = 'Reste ici touchée'; };"_qs),
+        {});
+    QTRY_VERIFY_WITH_TIMEOUT(pageNames(form.ListView1).contains(u"Reste ici"_qs), 120000);
+    // A real click, through the X server, gives the page the user activation it needs to
+    // hold the user back.
+    const auto click = [] {
+        QProcess xdotool;
+        xdotool.start(u"xdotool"_qs, {u"mousemove"_qs, u"300"_qs, u"250"_qs, u"click"_qs, u"1"_qs});
+        return xdotool.waitForFinished(10000) && xdotool.exitCode() == 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(click() && pageNames(form.ListView1).contains(u"Reste ici touchée"_qs),
+                             30000);
+
+    dialogs.answer(u"touchée"_qs);
+    form.Command5->click();
+    QTRY_VERIFY_WITH_TIMEOUT(form.ListView4->topLevelItemCount() >= 4, 30000);
+    QVERIFY(stubborn.isRunning());
+    QVERIFY(pageNames(form.ListView1).contains(u"Reste ici touchée"_qs));
+    QCOMPARE(column(form.ListView2, 0),
+             QStringList{QString::number(form.ListView4->topLevelItemCount())});
+    QVERIFY(form.Timer1->isActive());
 }
 
 QTEST_MAIN(TestHostilePages)
