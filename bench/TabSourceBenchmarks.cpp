@@ -124,6 +124,7 @@ void walkTabs(benchmark::State &state, BrowserProcess *browser, Source &source)
     }
     for (auto _ : state)
         benchmark::DoNotOptimize(source.walk());
+    state.SetLabel("walk of the X11 backend, 10 browser windows");
 }
 
 // The time from one published reading of the browser's 10 tabs to the next.
@@ -174,6 +175,7 @@ void BM_WalkDevTools(benchmark::State &state)
     const OwnProc proc(browser, TabSourceSettings().refreshIntervalMs);
     DevToolsSource source(proc.settings);
     walkTabs(state, browser, source);
+    state.SetLabel("walk of the DevTools backend, 10 tabs of a real Chromium");
 }
 
 void BM_WalkBidi(benchmark::State &state)
@@ -182,6 +184,7 @@ void BM_WalkBidi(benchmark::State &state)
     const OwnProc proc(browser, TabSourceSettings().refreshIntervalMs);
     BidiSource source([](qint64) {}, proc.settings);
     walkTabs(state, browser, source);
+    state.SetLabel("walk of the BiDi backend, 10 tabs of a real Firefox");
 }
 
 void BM_ReadDevTools(benchmark::State &state)
@@ -190,6 +193,7 @@ void BM_ReadDevTools(benchmark::State &state)
     const OwnProc proc(browser, continuousReading);
     DevToolsSource source(proc.settings);
     readTabs(state, browser, source);
+    state.SetLabel("one background reading of 10 Chromium tabs (DevTools)");
 }
 
 void BM_ReadBidi(benchmark::State &state)
@@ -198,6 +202,7 @@ void BM_ReadBidi(benchmark::State &state)
     const OwnProc proc(browser, continuousReading);
     BidiSource source([](qint64) {}, proc.settings);
     readTabs(state, browser, source);
+    state.SetLabel("one background reading of 10 Firefox tabs (BiDi)");
 }
 
 // Ten browser windows of another client on the X display, each with a title.
@@ -217,6 +222,7 @@ void BM_WalkX11(benchmark::State &state)
     X11BrowserSource source;
     for (auto _ : state)
         benchmark::DoNotOptimize(source.walk());
+    state.SetLabel("walk of the X11 backend, 10 browser windows");
 }
 
 } // namespace
