@@ -171,6 +171,29 @@ std::optional<DebugEndpoint> ProcessDiscovery::inspect(const QString &processFol
                                                        DebugEndpoint::Kind kind,
                                                        bool &ruledOut) const
 {
+    // Most processes are ruled out by their command line alone, with one read.
+    const QByteArray commandLine = readCapped(processFolder + u"/cmdline"_qs, maxCommandLine);
+    QList<QByteArray> arguments = commandLine.split('\0');
+    if (!arguments.isEmpty() && arguments.last().isEmpty())
+        arguments.removeLast();
+    // Kernel threads have no command line.
+    if (arguments.isEmpty() || !commandLine.contains("remote-debugging-port")) {
+        ruledOut = true;
+        return std::nullopt;
+    }
+
+    std::optional<DebugEndpoint::Kind> found =
+        kindOfExecutable(QFile::decodeName(arguments.first()));
+    if (!found) {
+        const QString image = QFileInfo(processFolder + u"/exe"_qs).symLinkTarget();
+        if (!image.isEmpty())
+            found = kindOfExecutable(image);
+    }
+    if (found != kind) {
+        ruledOut = true;
+        return std::nullopt;
+    }
+
     // "Uid:" is followed by the real, effective, saved and file-system user ids.
     const QByteArray status = readCapped(processFolder + u"/status"_qs, maxStatus);
     const qsizetype uidLine = status.indexOf("\nUid:");
@@ -181,26 +204,6 @@ std::optional<DebugEndpoint> ProcessDiscovery::inspect(const QString &processFol
     const QList<QByteArray> fields = uids.simplified().split(' ');
     bool ok = false;
     if (fields.isEmpty() || fields.first().toUInt(&ok) != m_userId || !ok) {
-        ruledOut = true;
-        return std::nullopt;
-    }
-
-    QList<QByteArray> arguments =
-        readCapped(processFolder + u"/cmdline"_qs, maxCommandLine).split('\0');
-    if (!arguments.isEmpty() && arguments.last().isEmpty())
-        arguments.removeLast();
-    // Kernel threads have no command line.
-    if (arguments.isEmpty()) {
-        ruledOut = true;
-        return std::nullopt;
-    }
-
-    const QString executable = QFile::decodeName(arguments.first());
-    const QString image = QFileInfo(processFolder + u"/exe"_qs).symLinkTarget();
-    std::optional<DebugEndpoint::Kind> found = kindOfExecutable(executable);
-    if (!found && !image.isEmpty())
-        found = kindOfExecutable(image);
-    if (found != kind) {
         ruledOut = true;
         return std::nullopt;
     }
