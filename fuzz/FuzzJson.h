@@ -13,7 +13,7 @@
 namespace FuzzJson {
 
 // Makes JSON values of the fields of a readable seed: "#12" is a number, "N*text" is the text
-// N times, anything else is the text itself. Repeated texts share a budget of twice the
+// N times, anything else is the text itself. Repeated texts share a budget a little over the
 // text cap per input: enough to reach the clipping, too little to spend the run serializing.
 class Writer
 {
@@ -42,7 +42,7 @@ public:
     }
 
 private:
-    qsizetype m_budget = 2 * TabSnapshot::maxTextLength;
+    qsizetype m_budget = TabSnapshot::maxTextLength + 64;
 };
 
 // What the readers must make of a text they keep: the text itself when it fits, else its
