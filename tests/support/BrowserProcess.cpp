@@ -2,14 +2,21 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <csignal>
 #include <unistd.h>
 
 BrowserProcess::BrowserProcess(const QString &program, const QStringList &arguments,
-                               const QByteArray &userJs)
+                               const QByteArray &userJs, const QMap<QString, QByteArray> &homeFiles)
 {
     QDir(m_home.path()).mkpath(u"profile"_qs);
+    for (auto file = homeFiles.begin(); file != homeFiles.end(); ++file) {
+        QFile out(m_home.filePath(file.key()));
+        QDir().mkpath(QFileInfo(out).absolutePath());
+        if (out.open(QIODevice::WriteOnly))
+            out.write(file.value());
+    }
     if (!userJs.isEmpty()) {
         QFile file(profile() + u"/user.js"_qs);
         if (file.open(QIODevice::WriteOnly))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -10,11 +11,13 @@
 // A real browser of the test's own: its profile lives in a temporary folder, and it runs in a
 // session of its own so that it and every helper process it starts end together when the
 // object goes. "@PROFILE@" in the arguments stands for the profile's folder, where userJs goes
-// when there is one.
+// when there is one. homeFiles are written before the browser starts, each under its path
+// relative to the browser's home folder (the profile is "profile" there).
 class BrowserProcess
 {
 public:
-    BrowserProcess(const QString &program, const QStringList &arguments, const QByteArray &userJs);
+    BrowserProcess(const QString &program, const QStringList &arguments, const QByteArray &userJs,
+                   const QMap<QString, QByteArray> &homeFiles = {});
     ~BrowserProcess();
 
     BrowserProcess(const BrowserProcess &) = delete;
