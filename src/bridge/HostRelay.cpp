@@ -27,12 +27,19 @@ HostRelay::HostRelay(QIODevice *input, QIODevice *output, const QString &socketP
     m_retry.setInterval(m_settings.reconnectIntervalMs);
     connect(&m_retry, &QTimer::timeout, this, &HostRelay::connectToProgram);
     connect(&m_socket, &QLocalSocket::connected, this, &HostRelay::programConnected);
-    connect(&m_socket, &QLocalSocket::disconnected, this, &HostRelay::programDisconnected);
-    connect(&m_socket, &QLocalSocket::errorOccurred, this, [this] {
-        if (m_socket.state() == QLocalSocket::UnconnectedState)
-            programDisconnected();
-    });
+    // A connection refused and one lost alike end in the unconnected state.
+    connect(&m_socket, &QLocalSocket::stateChanged, this,
+            [this](QLocalSocket::LocalSocketState state) {
+                if (state == QLocalSocket::UnconnectedState)
+                    programDisconnected();
+            });
     connect(&m_socket, &QLocalSocket::readyRead, this, &HostRelay::readProgram);
+}
+
+HostRelay::~HostRelay()
+{
+    // The socket reports its end as it goes, after the timer it would restart has gone.
+    QObject::disconnect(&m_socket, nullptr, this, nullptr);
 }
 
 void HostRelay::start()

@@ -32,6 +32,7 @@ public:
 
     HostRelay(QIODevice *input, QIODevice *output, const QString &socketPath,
               const Settings &settings);
+    ~HostRelay() override;
 
     // Starts reading the input and reaching the program.
     void start();
