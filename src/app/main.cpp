@@ -3,6 +3,7 @@
 #include "app/TerminationSignals.h"
 #include "platform/CompositeBrowserSource.h"
 #include "platform/linux/BrowserBackends.h"
+#include "platform/linux/HostManifests.h"
 #include "platform/linux/PulseSoundPlayer.h"
 #include "platform/linux/QtDialogs.h"
 #include "platform/linux/QtTrayIcon.h"
@@ -27,6 +28,7 @@ int main(int argc, char *argv[])
     if (!instance.claim())
         return 0;
 
+    writeHostManifests(HostManifestFolders::standard(), appFolder);
     CompositeBrowserSource source;
     addBrowserBackends(source);
     PulseSoundPlayer sound;

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Where the browsers look for this user's native messaging hosts; tests use folders of their
+// own.
+struct HostManifestFolders
+{
+    QString home;   // ~, where Firefox keeps .mozilla
+    QString config; // $XDG_CONFIG_HOME, ~/.config when unset
+
+    static HostManifestFolders standard();
+};
+
+// Tells the browsers of this user where the bridge's host is, the one beside the program in
+// appFolder: for Firefox, and for each Chromium-family browser whose configuration folder
+// exists (Chromium's always) once the build has left the extension's id in the bridge folder.
+// A manifest that already says the same is left alone. Returns the manifests written.
+QStringList writeHostManifests(const HostManifestFolders &folders, const QString &appFolder);
