@@ -214,15 +214,16 @@ void TestBridgeE2e::closesExactlyTheMatchingPopups()
     Scan scan({u"Casino"_qs, u"PUB-ZONE"_qs});
     QVERIFY(scan.bridge->isListening());
 
-    const QString opener = m_pages.openerUrl(u"Garden news"_qs);
+    // Every address is the row's own, so that no page of another row's browser answers for it.
+    const QString opener = m_pages.openerUrl(u"Garden news "_qs + kind);
     const auto browser = startBrowser(kind, {opener});
     QTRY_VERIFY_WITH_TIMEOUT(scan.addresses().contains(opener), startTimeoutMs);
     QCOMPARE(scan.bridge->connectionCount(), 1);
     QVERIFY(scan.bridge->covers(browser->pid()));
 
-    const QString byTitle = m_pages.reportingUrl(u"Big CASINO night"_qs, u"a"_qs);
-    const QString byAddress = m_pages.reportingUrl(u"Quiet reading"_qs, u"pub-zone/b"_qs);
-    const QString cafe = m_pages.reportingUrl(u"Cuisine — café ☕"_qs, u"c?x=1"_qs);
+    const QString byTitle = m_pages.reportingUrl(u"Big CASINO night"_qs, kind + u"/a"_qs);
+    const QString byAddress = m_pages.reportingUrl(u"Quiet reading"_qs, kind + u"/pub-zone/b"_qs);
+    const QString cafe = m_pages.reportingUrl(u"Cuisine — café ☕"_qs, kind + u"/c?x=1"_qs);
     // When each page is first listed by the bridge, for the figures below.
     QHash<QString, qint64> listedAt;
     QTimer watch;
@@ -237,7 +238,7 @@ void TestBridgeE2e::closesExactlyTheMatchingPopups()
 
     expectClosed(scan, u"Casino"_qs, byTitle);
     expectClosed(scan, u"PUB-ZONE"_qs, byAddress);
-    const QSet<QPair<QString, QString>> spared{{u"Garden news"_qs, opener},
+    const QSet<QPair<QString, QString>> spared{{u"Garden news "_qs + kind, opener},
                                                {u"Cuisine — café ☕"_qs, cafe}};
     QTRY_COMPARE_WITH_TIMEOUT(scan.tabs(), spared, scanTimeoutMs);
     // A tab asked to close is hidden from walks for one second only: had one outlived that,
@@ -271,13 +272,14 @@ void TestBridgeE2e::followsTheProgramAndTheBrowserComingAndGoing_data()
 void TestBridgeE2e::followsTheProgramAndTheBrowserComingAndGoing()
 {
     QFETCH(QString, kind);
-    const QString opener = m_pages.openerUrl(u"Garden news"_qs);
+    const QString opener = m_pages.openerUrl(u"Calm garden "_qs + kind);
     auto browser = startBrowser(kind, {opener});
     QTRY_VERIFY_WITH_TIMEOUT(m_pages.requestedAt(opener) >= 0, startTimeoutMs);
 
+    // The browser is up by now, and its host tries the program's socket twice a second.
     auto scan = std::make_unique<Scan>(QStringList{u"roulette"_qs});
-    QTRY_VERIFY_WITH_TIMEOUT(scan->addresses().contains(opener), startTimeoutMs);
-    const QString first = m_pages.reportingUrl(u"ROULETTE one"_qs, u"1"_qs);
+    QTRY_VERIFY_WITH_TIMEOUT(scan->addresses().contains(opener), scanTimeoutMs);
+    const QString first = m_pages.reportingUrl(u"ROULETTE one"_qs, kind + u"/1"_qs);
     m_pages.openFromPage({first});
     expectClosed(*scan, u"roulette"_qs, first);
 
@@ -285,7 +287,7 @@ void TestBridgeE2e::followsTheProgramAndTheBrowserComingAndGoing()
     scan = std::make_unique<Scan>(QStringList{u"roulette"_qs});
     QTRY_VERIFY_WITH_TIMEOUT(scan->addresses().contains(opener), scanTimeoutMs);
     QCOMPARE(scan->bridge->connectionCount(), 1);
-    const QString second = m_pages.reportingUrl(u"Calm page"_qs, u"roulette/2"_qs);
+    const QString second = m_pages.reportingUrl(u"Calm page"_qs, kind + u"/roulette/2"_qs);
     m_pages.openFromPage({second});
     expectClosed(*scan, u"roulette"_qs, second);
     QCOMPARE(scan->ListView4.topLevelItemCount(), 1);
