@@ -99,6 +99,7 @@ void HostRelay::handleExtensionFrame(const FrameReader::Frame &frame)
         report(QStringLiteral("commande inconnue de l'extension ignorée"));
         return;
     }
+    m_lastTabs = frame.payload;
     sendToProgram(frame.payload);
 }
 
@@ -142,6 +143,8 @@ void HostRelay::programConnected()
     m_overflowReported = false;
     m_fromProgram.clear();
     m_socket.write(frameOf(BridgeMessages::hello(m_browserPid, m_browserName)));
+    if (m_queue.isEmpty() && !m_lastTabs.isEmpty())
+        m_queue.append(m_lastTabs);
     for (const QByteArray &payload : std::as_const(m_queue))
         m_socket.write(frameOf(payload));
     m_queue.clear();

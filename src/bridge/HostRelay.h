@@ -68,6 +68,9 @@ private:
     FrameReader m_fromExtension;
     FrameReader m_fromProgram;
     QList<QByteArray> m_queue;
+    // Each list is the browser's whole state, so a program that comes back with nothing
+    // queued for it is given the last one again.
+    QByteArray m_lastTabs;
     bool m_ready = false;
     bool m_ended = false;
     // Said once per absence rather than every retry.
