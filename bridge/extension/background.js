@@ -66,6 +66,9 @@ function connect() {
     }
     port.onMessage.addListener(onHostMessage);
     port.onDisconnect.addListener(() => {
+        // Read, so that Chromium does not log a missing host as an unchecked error; the
+        // retries below are the whole answer to it.
+        void api.runtime.lastError;
         port = null;
         retryLater(connectedAt);
     });
