@@ -7,6 +7,7 @@
 #include "support/TitledPageServer.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -17,6 +18,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <csignal>
 
 namespace {
 
@@ -79,6 +82,22 @@ user_pref("toolkit.telemetry.enabled", false);
                                    hostManifest(u"allowed_extensions"_qs, addonId)},
                                   {u"profile/extensions/"_qs + addonId + u".xpi"_qs,
                                    readAll(packages + u"/vexlor-popup-bridge.xpi"_qs)}});
+}
+
+// The bridge host that the browser with this process id started, or 0.
+qint64 hostOf(qint64 browserPid)
+{
+    for (const QString &entry : QDir(u"/proc"_qs).entryList(QDir::Dirs)) {
+        const QString process = u"/proc/"_qs + entry;
+        if (QFileInfo(QFile::symLinkTarget(process + u"/exe"_qs)).fileName() !=
+            u"vexlor-popup-bridge")
+            continue;
+        const QByteArray stat = readAll(process + u"/stat"_qs);
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.value(1).toLongLong() == browserPid)
+            return entry.toLongLong();
+    }
+    return 0;
 }
 
 // The program's lists and option controls with the bridge as its only page source, scanned
@@ -267,8 +286,8 @@ void TestBridgeE2e::followsTheProgramAndTheBrowserComingAndGoing_data()
     browsers();
 }
 
-// The browser runs before the program, the program is restarted while the browser runs, and
-// the browser goes while the program runs.
+// The browser runs before the program, the program is restarted while the browser runs, the
+// host dies while both run, and the browser goes while the program runs.
 void TestBridgeE2e::followsTheProgramAndTheBrowserComingAndGoing()
 {
     QFETCH(QString, kind);
@@ -292,7 +311,15 @@ void TestBridgeE2e::followsTheProgramAndTheBrowserComingAndGoing()
     expectClosed(*scan, u"roulette"_qs, second);
     QCOMPARE(scan->ListView4.topLevelItemCount(), 1);
 
+    // The host killed: the extension starts another, which brings the tabs back.
     const qint64 pid = browser->pid();
+    const qint64 host = hostOf(pid);
+    QVERIFY(host > 0);
+    QCOMPARE(::kill(static_cast<pid_t>(host), SIGKILL), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(hostOf(pid) > 0 && hostOf(pid) != host, scanTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(scan->addresses().contains(opener), scanTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(scan->bridge->connectionCount(), 1, scanTimeoutMs);
+
     QVERIFY(scan->bridge->covers(pid));
     browser.reset();
     QTRY_VERIFY_WITH_TIMEOUT(scan->bridge->connectionCount() == 0, scanTimeoutMs);
