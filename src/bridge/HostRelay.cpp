@@ -23,7 +23,8 @@ HostRelay::HostRelay(QIODevice *input, QIODevice *output, const QString &socketP
       m_browserPid(settings.browserPid.value_or(::getppid())),
       m_browserName(processName(m_browserPid))
 {
-    m_retry.setSingleShot(true);
+    // Runs for as long as the host has no program: a connection attempt that hangs or fails
+    // without a word is tried again all the same.
     m_retry.setInterval(m_settings.reconnectIntervalMs);
     connect(&m_retry, &QTimer::timeout, this, &HostRelay::connectToProgram);
     connect(&m_socket, &QLocalSocket::connected, this, &HostRelay::programConnected);
@@ -48,6 +49,7 @@ void HostRelay::start()
     // Queued, so that the frames read along with the end are handled first.
     connect(m_input, &QIODevice::readChannelFinished, this, &HostRelay::endInput,
             Qt::QueuedConnection);
+    m_retry.start();
     connectToProgram();
     readInput();
 }
@@ -75,6 +77,7 @@ void HostRelay::endInput()
     if (m_ended)
         return;
     m_ended = true;
+    m_retry.stop();
     if (m_fromExtension.isMidFrame())
         report(QStringLiteral("le navigateur a fermé l'entrée au milieu d'un message"));
     if (m_ready)
@@ -121,8 +124,14 @@ void HostRelay::sendToProgram(const QByteArray &payload)
 
 void HostRelay::connectToProgram()
 {
-    if (m_ended || m_socket.state() != QLocalSocket::UnconnectedState)
+    if (m_ended || m_ready)
         return;
+    // A program that is there answers at once; an attempt still pending is given up.
+    if (m_socket.state() == QLocalSocket::ConnectingState && m_connecting.hasExpired())
+        m_socket.abort();
+    if (m_socket.state() != QLocalSocket::UnconnectedState)
+        return;
+    m_connecting.setRemainingTime(4 * m_settings.reconnectIntervalMs);
     m_socket.connectToServer(m_socketPath);
 }
 
@@ -139,6 +148,7 @@ void HostRelay::programConnected()
         return;
     }
     m_ready = true;
+    m_retry.stop();
     m_absenceReported = false;
     m_overflowReported = false;
     m_fromProgram.clear();
@@ -155,7 +165,7 @@ void HostRelay::programDisconnected()
     if (m_ready)
         report(QStringLiteral("connexion au programme perdue"));
     m_ready = false;
-    if (!m_ended)
+    if (!m_ended && !m_retry.isActive())
         m_retry.start();
 }
 

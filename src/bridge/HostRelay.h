@@ -2,6 +2,7 @@
 
 #include "bridge/Framing.h"
 
+#include <QDeadlineTimer>
 #include <QIODevice>
 #include <QLocalSocket>
 #include <QObject>
@@ -65,6 +66,7 @@ private:
     QString m_browserName;
     QLocalSocket m_socket;
     QTimer m_retry;
+    QDeadlineTimer m_connecting;
     FrameReader m_fromExtension;
     FrameReader m_fromProgram;
     QList<QByteArray> m_queue;
