@@ -44,6 +44,35 @@ QSet<QString> pageNames(const QTreeWidget *list)
     return QSet<QString>(names.begin(), names.end());
 }
 
+enum class Backends
+{
+    Windows, // the X11 windows only
+    All,     // the program's own set, tab-level backends included
+};
+
+// The program's window over the real browsers of the display, with the keywords of mtrl.dll.
+struct ScanningWindow
+{
+    ScanningWindow(const QByteArray &keywordFile, Backends backends)
+    {
+        writeBytes(appFolder.filePath("mtrl.dll"), keywordFile);
+        if (backends == Backends::All)
+            addBrowserBackends(source);
+        else
+            source.addBackend(std::make_unique<X11BrowserSource>());
+        form = std::make_unique<Form1>(
+            Form1Services{source, sound, dialogs, opener, appFolder.path()});
+        runStartUp(*form);
+    }
+
+    QTemporaryDir appFolder;
+    CompositeBrowserSource source;
+    RecordingSoundPlayer sound;
+    ScriptedDialogs dialogs;
+    RecordingOpener opener;
+    std::unique_ptr<Form1> form;
+};
+
 } // namespace
 
 // Pages whose titles are made to hurt, scanned by the program's own window through real
@@ -77,18 +106,11 @@ void TestHostilePages::hostileTitlesAreScannedAndShownAsText()
     QVERIFY(trap.listen(QHostAddress::LocalHost));
     const QString address = u"http://127.0.0.1:%1/"_qs.arg(trap.serverPort());
 
-    QTemporaryDir appFolder;
-    writeBytes(appFolder.filePath("mtrl.dll"), "\"pub\"\r\n");
-    CompositeBrowserSource source;
-    source.addBackend(std::make_unique<X11BrowserSource>());
-    RecordingSoundPlayer sound;
-    ScriptedDialogs dialogs;
-    RecordingOpener opener;
-    Form1 form({source, sound, dialogs, opener, appFolder.path()});
-    runStartUp(form);
+    ScanningWindow window("\"pub\"\r\n", Backends::Windows);
+    Form1 &form = *window.form;
     // A keyword with a comma and a blank, which the closing of a hostile page writes to the
     // statistics file.
-    dialogs.answer(u", la pub"_qs);
+    window.dialogs.answer(u", la pub"_qs);
     form.Command5->click();
 
     // A title that changes every 10 ms among 100,000 characters, control characters,
@@ -137,11 +159,11 @@ void TestHostilePages::hostileTitlesAreScannedAndShownAsText()
     QCOMPARE(counted, form.ListView4->topLevelItemCount());
 
     // The files the program writes load back as they were.
-    QVERIFY(DataFiles::SaveStatisticsFile(appFolder.path(), form.ListView2));
-    QVERIFY(DataFiles::SaveKeywordFile(appFolder.path(), form.ListView3));
+    QVERIFY(DataFiles::SaveStatisticsFile(window.appFolder.path(), form.ListView2));
+    QVERIFY(DataFiles::SaveKeywordFile(window.appFolder.path(), form.ListView3));
     QTreeWidget statistics, keywords;
-    QVERIFY(DataFiles::LoadStatisticsFile(appFolder.path(), &statistics));
-    QVERIFY(DataFiles::LoadKeywordFile(appFolder.path(), &keywords));
+    QVERIFY(DataFiles::LoadStatisticsFile(window.appFolder.path(), &statistics));
+    QVERIFY(DataFiles::LoadKeywordFile(window.appFolder.path(), &keywords));
     QCOMPARE(column(statistics, 0), column(form.ListView2, 0));
     QCOMPARE(column(statistics, 1), column(form.ListView2, 1));
     QStringList loaded = column(keywords, 0);
@@ -156,15 +178,8 @@ void TestHostilePages::browserKilledWhileScanned()
 {
     if (!QFileInfo(BrowserProcess::kChromium).isExecutable())
         QSKIP("chromium is not installed");
-    QTemporaryDir appFolder;
-    writeBytes(appFolder.filePath("mtrl.dll"), "\"rien ne correspond\"\r\n");
-    CompositeBrowserSource source;
-    addBrowserBackends(source);
-    RecordingSoundPlayer sound;
-    ScriptedDialogs dialogs;
-    RecordingOpener opener;
-    Form1 form({source, sound, dialogs, opener, appFolder.path()});
-    runStartUp(form);
+    ScanningWindow window("\"rien ne correspond\"\r\n", Backends::All);
+    Form1 &form = *window.form;
 
     const QStringList arguments = BrowserProcess::chromiumArguments()
                                   << u"--remote-debugging-port=0"_qs;
@@ -190,15 +205,8 @@ void TestHostilePages::pageThatRefusesToCloseIsMatchedAgain()
     if (!QFileInfo(BrowserProcess::kChromium).isExecutable() ||
         QStandardPaths::findExecutable(u"xdotool"_qs).isEmpty())
         QSKIP("needs chromium and xdotool");
-    QTemporaryDir appFolder;
-    writeBytes(appFolder.filePath("mtrl.dll"), "");
-    CompositeBrowserSource source;
-    source.addBackend(std::make_unique<X11BrowserSource>());
-    RecordingSoundPlayer sound;
-    ScriptedDialogs dialogs;
-    RecordingOpener opener;
-    Form1 form({source, sound, dialogs, opener, appFolder.path()});
-    runStartUp(form);
+    ScanningWindow window("", Backends::Windows);
+    Form1 &form = *window.form;
 
     BrowserProcess stubborn(
         BrowserProcess::kChromium,
@@ -218,7 +226,7 @@ void TestHostilePages::pageThatRefusesToCloseIsMatchedAgain()
     QTRY_VERIFY_WITH_TIMEOUT(click() && pageNames(form.ListView1).contains(u"Reste ici touchée"_qs),
                              30000);
 
-    dialogs.answer(u"touchée"_qs);
+    window.dialogs.answer(u"touchée"_qs);
     form.Command5->click();
     QTRY_VERIFY_WITH_TIMEOUT(form.ListView4->topLevelItemCount() >= 4, 30000);
     QVERIFY(stubborn.isRunning());
