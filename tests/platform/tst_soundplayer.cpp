@@ -130,6 +130,14 @@ public:
     }
 
     // The socket appears only after the sink is loaded, so it also means the sink is there.
+    // The daemon, and the tools that ask it about its streams and record its sink.
+    static bool toolsInstalled()
+    {
+        for (const char *tool : {"pulseaudio", "pactl", "parec"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                return false;
+        return true;
+    }
     bool isReady() const { return QFile::exists(m_socket); }
     qint64 processId() const { return m_process.processId(); }
     QByteArray address() const { return "unix:" + QFile::encodeName(m_socket); }
@@ -294,8 +302,7 @@ private slots:
     // behind, and the next sound, with no server, is silent.
     void serverKilledInTheMiddleOfASound()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty() ||
-            QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty())
+        if (!PulseDaemon::toolsInstalled())
             QSKIP("needs the packages pulseaudio and pulseaudio-utils");
         QTemporaryDir serverDir;
         QVERIFY(serverDir.isValid());
@@ -343,8 +350,7 @@ private slots:
         QFETCH(QString, file);
         QFETCH(QString, streamFormat);
         const QString parec = QStandardPaths::findExecutable(QStringLiteral("parec"));
-        if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty() ||
-            QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty() || parec.isEmpty())
+        if (!PulseDaemon::toolsInstalled())
             QSKIP("needs the packages pulseaudio and pulseaudio-utils");
         QTemporaryDir serverDir;
         QVERIFY(serverDir.isValid());
