@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 namespace {
 
 QString output(const QString &program, const QStringList &arguments)
@@ -22,7 +24,6 @@ QString xdotool(const QStringList &arguments)
 {
     return output(QStringLiteral("xdotool"), arguments);
 }
-// The first window whose name is exactly the given text, or none.
 QString windowNamed(const QString &name)
 {
     return xdotool({"search", "--name", "^" + QRegularExpression::escape(name) + "$"})
@@ -69,7 +70,7 @@ class TestTrayEndToEnd : public QObject
 
 private slots:
     void initTestCase();
-    void trayActsOnReleaseBringsTheWindowBackAndQuitsFromTheMenu();
+    void trayActsOnReleaseAndQuitOrSignalSavesTheFiles();
 
 private:
     std::unique_ptr<X11TestDisplay> m_keepDisplay;
@@ -91,7 +92,7 @@ void TestTrayEndToEnd::initTestCase()
     QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("panel").isEmpty(), 20000);
 }
 
-void TestTrayEndToEnd::trayActsOnReleaseBringsTheWindowBackAndQuitsFromTheMenu()
+void TestTrayEndToEnd::trayActsOnReleaseAndQuitOrSignalSavesTheFiles()
 {
     // A program folder of its own: the executable, and one keyword.
     QVERIFY(QFile::copy(QStringLiteral(VEXLOR_APP_FOLDER "/vexlor-popup"),
@@ -148,6 +149,14 @@ void TestTrayEndToEnd::trayActsOnReleaseBringsTheWindowBackAndQuitsFromTheMenu()
     QCOMPARE(m_program.exitCode(), 0);
     QCOMPARE(readAll(m_folder.filePath("mtrl.dll")), QByteArray("\"casino\"\r\n"));
     QCOMPARE(readAll(m_folder.filePath("stat/stat.txt")), QByteArray("\"casino\",\"0\"\r\n"));
+
+    // A termination signal saves too: the keyword file, removed meanwhile, comes back empty.
+    QVERIFY(QFile::remove(m_folder.filePath("mtrl.dll")));
+    m_program.start(m_folder.filePath("vexlor-popup"));
+    QTRY_VERIFY_WITH_TIMEOUT(isViewable(windowNamed(kCaption)), 30000);
+    ::kill(static_cast<pid_t>(m_program.processId()), SIGTERM);
+    QTRY_COMPARE_WITH_TIMEOUT(m_program.state(), QProcess::NotRunning, 15000);
+    QCOMPARE(readAll(m_folder.filePath("mtrl.dll")), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestTrayEndToEnd)
