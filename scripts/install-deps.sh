@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-websockets-dev qt6-qpa-plugins
+    qt6-translations-l10n
     libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
     libsndfile1-dev libpulse-dev
     libbenchmark-dev

@@ -2,10 +2,24 @@
 
 #include "filter/KeywordCommands.h"
 #include "platform/DesktopOpener.h"
+#include "platform/Dialogs.h"
 
 #include <QTreeWidget>
+#include <QUrl>
 
-void reopenClosedPage(QTreeWidget *ListView3, QTreeWidget *ListView4, DesktopOpener &opener)
+namespace {
+
+bool isWebAddress(const QString &address)
+{
+    const QString scheme = QUrl(address).scheme();
+    return scheme.compare(u"http", Qt::CaseInsensitive) == 0 ||
+           scheme.compare(u"https", Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+void reopenClosedPage(QTreeWidget *ListView3, QTreeWidget *ListView4, DesktopOpener &opener,
+                      Dialogs &dialogs)
 {
     const int row = KeywordCommands::selectedRow(ListView4);
     if (row < 0)
@@ -22,8 +36,14 @@ void reopenClosedPage(QTreeWidget *ListView3, QTreeWidget *ListView4, DesktopOpe
             break;
         }
     }
-    // An empty address has nothing to open; a browser would show an error page.
-    if (!address.isEmpty())
-        opener.openAddress(address);
+    // The row goes before any message: scan ticks run while a message is open.
     delete ListView4->takeTopLevelItem(row);
+    // An empty address has nothing to open; a browser would show an error page.
+    if (isWebAddress(address))
+        opener.openAddress(address);
+    else if (!address.isEmpty())
+        dialogs.messageBox(QStringLiteral("Seules les adresses web (http, https) sont rouvertes. "
+                                          "Cette adresse n'a pas été ouverte :\r") +
+                               address,
+                           QStringLiteral("Vexlor Popup"), Dialogs::Icon::Information);
 }

@@ -1,14 +1,18 @@
 #include "lang/LanguagePanel.h"
 
+#include "platform/Dialogs.h"
+
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QListWidget>
 
 const QString LanguagePanel::kStoreSection = QStringLiteral("FILES");
 const QString LanguagePanel::kStoreKey = QStringLiteral("LNG");
 
 LanguagePanel::LanguagePanel(const LanguageControls &controls, const LanguageWindow &window,
-                             const QString &appFolder, const UserStore &store)
-    : m_controls(controls), m_window(window), m_appFolder(appFolder), m_store(store)
+                             const QString &appFolder, const UserStore &store, Dialogs &dialogs)
+    : m_controls(controls), m_window(window), m_appFolder(appFolder), m_store(store),
+      m_dialogs(dialogs)
 {
     m_controls.File1->setEnabled(false);
 }
@@ -36,7 +40,14 @@ void LanguagePanel::WriteLanguageFile(const QString &file) const
 void LanguagePanel::ApplyLanguageFile(const QString &file)
 {
     m_languageFile = file;
-    applyLanguageTexts(m_window, file);
+    if (applyLanguageTexts(m_window, file)) {
+        m_qtTexts.follow(file);
+        return;
+    }
+    m_dialogs.messageBox(QStringLiteral("Le fichier de langue « %1 » dépasse 1 Mo : ce n'est pas "
+                                        "un fichier de langue, il n'a pas été appliqué.")
+                             .arg(QFileInfo(file).fileName()),
+                         QStringLiteral("Vexlor Popup"), Dialogs::Icon::Warning);
 }
 
 void LanguagePanel::Check7Click()

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "lang/LanguageFile.h"
+#include "lang/QtTranslations.h"
 #include "settings/UserStore.h"
 
 #include <QString>
 
+class Dialogs;
 class QCheckBox;
 class QListWidget;
 class QPushButton;
@@ -27,7 +29,7 @@ public:
 
     // The list stays disabled until Check7 is ticked.
     LanguagePanel(const LanguageControls &controls, const LanguageWindow &window,
-                  const QString &appFolder, const UserStore &store);
+                  const QString &appFolder, const UserStore &store, Dialogs &dialogs);
 
     // The built-in texts are written here at every start.
     QString builtInFile() const;
@@ -38,7 +40,8 @@ public:
     void loadStoredChoice();
 
     void WriteLanguageFile(const QString &file) const;
-    // LanguageFile becomes file, and the window takes the texts of the file.
+    // LanguageFile becomes file, and the window and Qt's own dialogs take its language. A file
+    // too large to be a language file changes no text, and the user is told.
     void ApplyLanguageFile(const QString &file);
 
     void Check7Click();
@@ -50,5 +53,7 @@ private:
     LanguageWindow m_window;
     QString m_appFolder;
     UserStore m_store;
+    Dialogs &m_dialogs;
     QString m_languageFile;
+    QtTranslations m_qtTexts;
 };

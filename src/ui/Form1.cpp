@@ -89,10 +89,9 @@ Form1::Form1(const Form1Services &services, QWidget *parent) : QWidget(parent), 
     setAutoFillBackground(true);
     resize(Twips::toPixels(7680), Twips::toPixels(7665));
 
+    // The top bar lies over the upper edge of the open-windows frame: its buttons take clicks
+    // over their whole face.
     buildTopBar();
-    // The open-windows frame lies over the lower edge of the top bar, so its caption and the
-    // status text right of it stay in view.
-    FramePlus1->raise();
     buildConfigurationPanel();
     buildListPanels();
     buildPanelButtons();
@@ -115,11 +114,12 @@ void Form1::buildTopBar()
 {
     FramePlus1 = frame(this, "FramePlus1", QStringLiteral("Fenètres :"), 120, 720, 7455, 2535);
     FramePlus1->setFont(Fonts::msSansSerif(8.25));
-    ListView1 = list(FramePlus1, "ListView1", 120, 360, 7215, 2055);
+    // The status text sits between the top bar, which covers the frame down to 255 twips, and
+    // the list, which starts a line lower than designed to make room for it. It is longer than
+    // the label's design width of 60 twips: the label reaches to the right edge of its frame.
+    ListView1 = list(FramePlus1, "ListView1", 120, 450, 7215, 2055 - 90);
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    // The status text is longer than the label's design width of 60 twips: the label reaches
-    // to the right edge of its frame instead.
-    sb = plainLabel(FramePlus1, "sb", QString(), 1200, 60, 7455 - 1200 - 120, 195);
+    sb = plainLabel(FramePlus1, "sb", QString(), 1200, 255, 7455 - 1200 - 120, 195);
     VexlorCmd1 = pictureButton(this, "VexlorCmd1", QStringLiteral("&IE"), QStringLiteral("web"),
                                1320, 360, 975, 615);
     Timer1 = new QTimer(this);
@@ -186,7 +186,7 @@ void Form1::buildListPanels()
 
     Frame1 = frame(this, "Frame1", QStringLiteral("Mots clés :"), 120, 3840, 7455, 3735);
     ListView3 = list(Frame1, "ListView3", 120, 360, 7215, 2655);
-    ListView3->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListView3->setSelectionMode(QAbstractItemView::SingleSelection);
     Command5 = pictureButton(Frame1, "Command5", QStringLiteral("Ajouter"), QStringLiteral("add"),
                              1800, 3120, 1695, 495);
     Command7 = pictureButton(Frame1, "Command7", QStringLiteral("Modifier"),

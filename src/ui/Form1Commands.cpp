@@ -13,8 +13,9 @@ void Form1::connectCommands()
     connect(Command5, &QPushButton::clicked, this, [this] { m_keywordCommands->add(); });
     connect(Command7, &QPushButton::clicked, this, [this] { m_keywordCommands->modify(); });
     connect(Command8, &QPushButton::clicked, this, [this] { m_keywordCommands->remove(); });
-    connect(Command1, &QPushButton::clicked, this,
-            [this] { reopenClosedPage(ListView3, ListView4, m_services.opener); });
+    connect(Command1, &QPushButton::clicked, this, [this] {
+        reopenClosedPage(ListView3, ListView4, m_services.opener, m_services.dialogs);
+    });
     connect(VexlorCmd1, &QPushButton::clicked, this,
             [this] { HelpBoxes::openWebSite(m_services.opener); });
     connect(VexlorCmd3, &QPushButton::clicked, this,

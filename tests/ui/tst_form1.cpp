@@ -1,108 +1,18 @@
-#include "support/RecordingOpener.h"
-#include "support/RecordingSoundPlayer.h"
-#include "support/ScriptedBrowserSource.h"
-#include "support/ScriptedDialogs.h"
-#include "ui/FileListBox.h"
-#include "ui/Form1.h"
+#include "platform/linux/QtDialogs.h"
+#include "support/ListRows.h"
+#include "support/TestFiles.h"
+#include "support/TestWindow.h"
 
-#include <QAction>
-#include <QCheckBox>
+#include <QApplication>
 #include <QGroupBox>
-#include <QGuiApplication>
-#include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
-#include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
-
-namespace {
-
-struct Control
-{
-    const char *name;
-    const char *parent;
-    const char *className;
-    QString caption;
-    int left, top, width, height;
-};
-
-// The control tree in design order, with rectangles in twips.
-const QList<Control> kControls = {
-    {"FramePlus1", "Form1", "QGroupBox", "Fenètres :", 120, 720, 7455, 2535},
-    {"ListView1", "FramePlus1", "QTreeWidget", {}, 120, 360, 7215, 2055},
-    {"VexlorCmd1", "Form1", "QPushButton", "&IE", 1320, 360, 975, 615},
-    {"VexlorCmd2", "Form1", "QPushButton", "&Options", 2400, 360, 1215, 615},
-    {"VexlorCmd3", "Form1", "QPushButton", "&Aide", 3720, 360, 1095, 615},
-    {"VexlorCmd4", "Form1", "QPushButton", "A &Propos", 4920, 360, 1335, 615},
-    {"VexlorCmd5", "Form1", "QPushButton", "&Quitter", 6360, 360, 1215, 615},
-    {"Frame3", "Form1", "QGroupBox", "Configuration :", 120, 3840, 7455, 3735},
-    {"FramePlus2", "Frame3", "QGroupBox", "Les Langues", 5760, 360, 1575, 2415},
-    {"Check7", "FramePlus2", "QCheckBox", "Changer", 240, 360, 1095, 255},
-    {"File1", "FramePlus2", "FileListBox", {}, 120, 720, 1335, 1200},
-    {"ButtonPlus5", "FramePlus2", "QPushButton", "&OK", 360, 1980, 855, 345},
-    {"Check4", "Frame3", "QCheckBox", "Lancer au systray", 360, 2160, 4935, 255},
-    {"Check3", "Frame3", "QCheckBox", "Lancer au démarrage de Windows", 360, 1800, 5175, 255},
-    {"Check2", "Frame3", "QCheckBox", "Activé Vexlor Popup", 360, 1080, 5175, 255},
-    {"Check1", "Frame3", "QCheckBox", "Jouer un son a la fermeture", 360, 1440, 5175, 255},
-    {"FramePlus5", "Frame3", "QGroupBox", "Chemin du son :", 120, 2640, 7215, 975},
-    {"Text1", "FramePlus5", "QLineEdit", "Text1", 120, 480, 6135, 285},
-    {"Command2", "FramePlus5", "QPushButton", "...", 6480, 480, 375, 255},
-    {"Image1", "Frame3", "QLabel", {}, 360, 360, 480, 480},
-    {"Label2", "Frame3", "QLabel", "Vexlor Popup Configuration", 1320, 480, 3975, 300},
-    {"Label1", "Frame3", "QLabel", "Vexlor Popup Configuration", 1200, 510, 3405, 270},
-    {"Frame2", "Form1", "QGroupBox", "Journal :", 120, 3840, 7455, 3735},
-    {"ListView4", "Frame2", "QTreeWidget", {}, 120, 360, 7095, 2895},
-    {"Command1", "Frame2", "QPushButton", "Relancer cette Url et Supprimer le mot clef", 2880, 3300,
-     4335, 375},
-    {"Frame1", "Form1", "QGroupBox", "Mots clés :", 120, 3840, 7455, 3735},
-    {"ListView3", "Frame1", "QTreeWidget", {}, 120, 360, 7215, 2655},
-    {"Command5", "Frame1", "QPushButton", "Ajouter", 1800, 3120, 1695, 495},
-    {"Command7", "Frame1", "QPushButton", "Modifier", 3720, 3120, 1695, 495},
-    {"Command8", "Frame1", "QPushButton", "Supprimer", 5640, 3120, 1695, 495},
-    {"Frame4", "Form1", "QGroupBox", "Statistiques :", 120, 3840, 7455, 3735},
-    {"ListView2", "Frame4", "QTreeWidget", {}, 120, 360, 7215, 3255},
-    {"ButtonPlus3", "Form1", "QPushButton", "&Config", 4320, 3480, 1215, 615},
-    {"ButtonPlus4", "Form1", "QPushButton", "&Stat", 5640, 3480, 1215, 615},
-    {"VexlorCmd6", "Form1", "QPushButton", "", 6960, 3480, 495, 495},
-    {"ButtonPlus2", "Form1", "QPushButton", "&Journal", 3000, 3480, 1215, 615},
-    {"ButtonPlus1", "Form1", "QPushButton", "&Mots", 1800, 3480, 1095, 615},
-};
-
-QString captionOf(const QWidget *w)
-{
-    if (auto *box = qobject_cast<const QGroupBox *>(w))
-        return box->title();
-    if (auto *button = qobject_cast<const QAbstractButton *>(w))
-        return button->text();
-    if (auto *label = qobject_cast<const QLabel *>(w))
-        return label->text();
-    if (auto *edit = qobject_cast<const QLineEdit *>(w))
-        return edit->text();
-    return {};
-}
-
-QStringList headers(const QTreeWidget *list)
-{
-    QStringList texts;
-    for (int c = 0; c < list->columnCount(); ++c)
-        texts.append(list->headerItem()->text(c));
-    return texts;
-}
-
-QList<int> widths(const QTreeWidget *list)
-{
-    QList<int> result;
-    for (int c = 0; c < list->columnCount(); ++c)
-        result.append(list->columnWidth(c));
-    return result;
-}
-
-} // namespace
 
 class TestForm1 : public QObject
 {
@@ -111,215 +21,214 @@ class TestForm1 : public QObject
 private slots:
     void init();
     void cleanup();
-    void everyControlStandsInItsDesignPlace();
-    void windowCaptionIconFontsAndDesignStates();
-    void listsHaveTheirColumns();
-    void trayMenuHasItsEightItemsWithPictures();
-    void outsideTextShowsAsPlainCharacters();
-    void panelButtonsShowOnePanel();
-    void expandAndCollapseKeepTheWindowCentred();
-    void timerScansTheSource();
+    void topButtonsTakeClicksOverTheirWholeFaceAndStatusStaysInView();
+    void panelButtonsShowOnePanelAndTheWindowStaysCentred();
+    void addAppendsKeywordAndStatisticsRecordKeepingTheRunsCounts();
+    void refusedAnswerChangesNothing_data();
+    void refusedAnswerChangesNothing();
+    void keywordListSelectsOneRowForModifyAndDelete();
+    void modifyDialogShowsTheKeywordAsPlainText();
+    void reopenOpensOnlyWebAddresses_data();
+    void reopenOpensOnlyWebAddresses();
 
 private:
-    ScriptedBrowserSource *m_source = nullptr;
-    RecordingSoundPlayer *m_sound = nullptr;
-    RecordingOpener m_opener;
-    ScriptedDialogs *m_dialogs = nullptr;
-    QTemporaryDir m_dir;
+    std::unique_ptr<TestWindow> m_window;
     Form1 *m_form = nullptr;
+    QList<ScriptedDialogs::Shown> &shown() { return m_window->dialogs.m_shown; }
 };
 
 void TestForm1::init()
 {
-    m_source = new ScriptedBrowserSource;
-    m_sound = new RecordingSoundPlayer;
-    m_dialogs = new ScriptedDialogs;
-    m_form = new Form1({*m_source, *m_sound, *m_dialogs, m_opener, m_dir.path()});
+    m_window = std::make_unique<TestWindow>();
+    QVERIFY(QDir(m_window->appFolder()).mkdir("stat"));
+    m_form = &m_window->start(false);
 }
 
 void TestForm1::cleanup()
 {
-    delete m_form;
-    delete m_sound;
-    delete m_dialogs;
-    delete m_source;
+    QVERIFY(m_window->dialogs.allAnswered());
+    m_window.reset();
 }
 
-void TestForm1::everyControlStandsInItsDesignPlace()
+void TestForm1::topButtonsTakeClicksOverTheirWholeFaceAndStatusStaysInView()
 {
-    for (const Control &c : kControls) {
-        auto *w = m_form->findChild<QWidget *>(QLatin1String(c.name));
-        QVERIFY2(w, c.name);
-        QCOMPARE(w->parentWidget()->objectName(), QLatin1String(c.parent));
-        QVERIFY2(w->inherits(c.className), c.name);
-        if (!c.caption.isNull())
-            QCOMPARE(captionOf(w), c.caption);
-        QCOMPARE(w->geometry(), QRect(c.left / 15, c.top / 15, c.width / 15, c.height / 15));
-    }
-    // The window lists its controls in design order, the order language files follow.
-    QStringList order;
-    for (const QObject *control : m_form->controls())
-        order.append(control->objectName());
-    int previous = -1;
-    for (const Control &c : kControls) {
-        QVERIFY2(order.indexOf(QLatin1String(c.name)) > previous, c.name);
-        previous = static_cast<int>(order.indexOf(QLatin1String(c.name)));
-    }
-    // The open-windows frame lies over the lower edge of the top bar, keeping the status text
-    // in view.
-    const QObjectList topLevel = m_form->children();
-    QVERIFY(topLevel.indexOf(m_form->FramePlus1) > topLevel.indexOf(m_form->VexlorCmd5));
-    QCOMPARE(m_form->sb->parentWidget(), m_form->FramePlus1);
-    QCOMPARE(m_form->sb->pos(), QPoint(1200 / 15, 60 / 15));
-    QCOMPARE(m_form->VexlorCmd6->toolTip(), QString("Fermer les options"));
-    QCOMPARE(m_form->File1->toolTip(), QString("You can translate the lang files to others "
-                                               "languages and send it to the author."));
-    QCOMPARE(m_form->File1->pattern(), QString("*.lng"));
-    QVERIFY(m_form->findChild<QObject *>("CommonDialog1"));
-    QVERIFY(m_form->findChild<QObject *>("ctxHookMenu1"));
-    QCOMPARE(m_form->size(), QSize(7680 / 15, 7665 / 15));
-}
-
-void TestForm1::windowCaptionIconFontsAndDesignStates()
-{
-    QCOMPARE(m_form->windowTitle(), QString(" Vexlor Popup  2007  - Protection totale"));
-    QVERIFY(m_form->windowIcon().availableSizes().contains(QSize(32, 32)));
-    // The pictures are really drawn: the window icon has opaque pixels of several colours.
-    const QImage icon = m_form->windowIcon().pixmap(32, 32).toImage();
-    QSet<QRgb> colours;
-    for (int y = 0; y < icon.height(); ++y)
-        for (int x = 0; x < icon.width(); ++x)
-            if (qAlpha(icon.pixel(x, y)) == 255)
-                colours.insert(icon.pixel(x, y));
-    QVERIFY(colours.size() >= 3);
-    QCOMPARE(m_form->palette().color(QPalette::Window), QColor(Qt::white));
-    QVERIFY(!m_form->VexlorCmd2->icon().isNull());
-    QCOMPARE(m_form->Image1->pixmap().size(), QSize(32, 32));
-
-    QCOMPARE(m_form->Check1->font().pointSizeF(), 9.75);
-    QCOMPARE(m_form->Check7->font().pointSizeF(), 8.25);
-    QCOMPARE(m_form->VexlorCmd1->font().pointSizeF(), 8.25);
-    QCOMPARE(m_form->Label2->font().pointSizeF(), 12.75);
-    QVERIFY(m_form->Label2->font().bold());
-    QCOMPARE(m_form->Label1->font().pointSizeF(), 12.0);
-    QVERIFY(m_form->Check1->font().families().startsWith("Verdana"));
-    QVERIFY(m_form->FramePlus1->font().families().startsWith("MS Sans Serif"));
-    QVERIFY(m_form->contex->font().families().startsWith("Tahoma"));
-
-    QCOMPARE(m_form->Check1->checkState(), Qt::Checked);
-    QCOMPARE(m_form->Check2->checkState(), Qt::Checked);
-    QCOMPARE(m_form->Check3->checkState(), Qt::Unchecked);
-    QCOMPARE(m_form->Check4->checkState(), Qt::Unchecked);
-    for (QGroupBox *panel : {m_form->Frame1, m_form->Frame2, m_form->Frame3, m_form->Frame4})
-        QVERIFY(panel->isVisibleTo(m_form));
-}
-
-void TestForm1::listsHaveTheirColumns()
-{
-    QCOMPARE(headers(m_form->ListView1), (QStringList{"Nom de la page", "Url"}));
-    QCOMPARE(widths(m_form->ListView1), (QList<int>{qRound(3507.5 / 15), qRound(3607.5 / 15)}));
-    QCOMPARE(headers(m_form->ListView2), (QStringList{"Fermer", "Mot clef"}));
-    QCOMPARE(widths(m_form->ListView2), (QList<int>{100, 5615 / 15}));
-    QCOMPARE(headers(m_form->ListView3), QStringList{"Filtre"});
-    QCOMPARE(widths(m_form->ListView3), QList<int>{7115 / 15});
-    QVERIFY(m_form->ListView3->isHeaderHidden());
-    QCOMPARE(headers(m_form->ListView4), (QStringList{"Heure", "Mots clefs", "Url"}));
-    QCOMPARE(widths(m_form->ListView4),
-             (QList<int>{qRound(1000 / 15.0), qRound(2000 / 15.0), qRound(3995 / 15.0)}));
-    for (QTreeWidget *list : {m_form->ListView1, m_form->ListView3, m_form->ListView4})
-        QVERIFY(list->allColumnsShowFocus());
-    QVERIFY(!m_form->ListView2->allColumnsShowFocus());
-    for (QTreeWidget *list :
-         {m_form->ListView1, m_form->ListView2, m_form->ListView3, m_form->ListView4}) {
-        QVERIFY(!list->rootIsDecorated());
-        QCOMPARE(list->topLevelItemCount(), 0);
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    const QRect status(m_form->sb->mapTo(m_form, QPoint()), m_form->sb->size());
+    for (const QPoint &p : {status.topLeft(), status.center(), status.bottomRight()})
+        QCOMPARE(m_form->childAt(p), m_form->sb);
+    // The last one sends the window away.
+    for (QPushButton *button : {m_form->VexlorCmd1, m_form->VexlorCmd2, m_form->VexlorCmd3,
+                                m_form->VexlorCmd4, m_form->VexlorCmd5}) {
+        const QPoint nearBottom = button->geometry().bottomLeft() + QPoint(button->width() / 2, -2);
+        QWidget *hit = m_form->childAt(nearBottom);
+        QCOMPARE(hit, button);
+        QSignalSpy clicked(button, &QPushButton::clicked);
+        QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(m_form, nearBottom));
+        QCOMPARE(clicked.count(), 1);
     }
 }
 
-void TestForm1::trayMenuHasItsEightItemsWithPictures()
+void TestForm1::panelButtonsShowOnePanelAndTheWindowStaysCentred()
 {
-    QCOMPARE(m_form->contex->objectName(), QString("contex"));
-    QCOMPARE(m_form->contex->title(), QString("Contex"));
-    const QList<QAction *> actions = m_form->contex->actions();
-    const QStringList names = {"affich", "kj", "cle", "journal", "option", "stat", "jk", "quit"};
-    const QStringList captions = {"V&exlor Popup", "", "&Mots Cléfs", "Journal", "Options",
-                                  "&Statistiques", "", "Quitter"};
-    QCOMPARE(actions.size(), 8);
-    for (int i = 0; i < 8; ++i) {
-        QCOMPARE(actions[i]->objectName(), names[i]);
-        QCOMPARE(actions[i]->isSeparator(), captions[i].isEmpty());
-        QCOMPARE(actions[i]->text(), captions[i]);
-        QCOMPARE(!actions[i]->icon().isNull(), !captions[i].isEmpty());
-    }
-    QCOMPARE(m_form->quit, actions[7]);
-}
-
-void TestForm1::outsideTextShowsAsPlainCharacters()
-{
-    m_form->ListView3->addTopLevelItem(new QTreeWidgetItem(QStringList{"img"}));
-    const QString hostile = "<img src=\"file:///etc/passwd\"><b>gras</b> & <a href=x>lien</a>";
-    m_source->addPage(hostile, "http://img.example/", "w");
-    m_form->scan().tick();
-    QCOMPARE(m_form->sb->textFormat(), Qt::PlainText);
-    QCOMPARE(m_form->sb->text(), "Fermeture: " + hostile + "     (Total:1)");
-    // A plain-text label lays its text out character for character: as wide as the markup.
-    QLabel rich(m_form->sb->text());
-    rich.setTextFormat(Qt::RichText);
-    QVERIFY(m_form->sb->sizeHint().width() > rich.sizeHint().width());
-    for (QLabel *label : m_form->findChildren<QLabel *>())
-        QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));
-}
-
-void TestForm1::panelButtonsShowOnePanel()
-{
-    QList<QPushButton *> buttons = {m_form->ButtonPlus1, m_form->ButtonPlus2, m_form->ButtonPlus3,
-                                    m_form->ButtonPlus4};
-    QList<QGroupBox *> panels = {m_form->Frame1, m_form->Frame2, m_form->Frame3, m_form->Frame4};
-    for (int n = 0; n < 4; ++n) {
-        const int height = m_form->heightTwips();
-        for (int repeat = 0; repeat < 2; ++repeat) {
-            buttons[n]->click();
-            for (int p = 0; p < 4; ++p)
-                QCOMPARE(panels[p]->isVisibleTo(m_form), p == n);
-        }
+    const auto expect = [this](int height, QGroupBox *panel) {
         QCOMPARE(m_form->heightTwips(), height);
-    }
-}
-
-void TestForm1::expandAndCollapseKeepTheWindowCentred()
-{
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    const auto expectTopLeft = [&](int height) {
-        QCOMPARE(m_form->pos().y(), qRound((screen.height() * 15 / 2.0f - height / 2.0f) / 15));
-        QCOMPARE(m_form->pos().x(),
-                 qRound((screen.width() * 15 / 2.0f - m_form->widthTwips() / 2.0f) / 15));
+        const int screenHeight = QGuiApplication::primaryScreen()->geometry().height();
+        QVERIFY(qAbs(2 * m_form->y() + height / 15 - screenHeight) <= 2);
+        for (QGroupBox *p : {m_form->Frame1, m_form->Frame2, m_form->Frame3, m_form->Frame4})
+            QCOMPARE(p->isVisibleTo(m_form), p == panel);
     };
-    m_form->ButtonPlus2->click();
-    m_form->VexlorCmd2->click();
-    QCOMPARE(m_form->heightTwips(), 8145);
-    QCOMPARE(m_form->height(), (8145 - 480) / 15);
-    expectTopLeft(8145);
-    QVERIFY(m_form->Frame1->isVisibleTo(m_form));
-    QVERIFY(!m_form->Frame2->isVisibleTo(m_form));
-
-    m_form->ButtonPlus2->click();
+    m_form->ButtonPlus4->click();
+    m_form->VexlorCmd2->click(); // expanding always opens on the keywords
+    expect(8145, m_form->Frame1);
+    m_form->ButtonPlus3->click();
+    expect(8145, m_form->Frame3);
     m_form->VexlorCmd6->click();
-    QCOMPARE(m_form->heightTwips(), 3810);
-    expectTopLeft(3810);
-    QVERIFY(m_form->Frame2->isVisibleTo(m_form));
-    m_form->VexlorCmd2->click();
-    QVERIFY(m_form->Frame1->isVisibleTo(m_form));
-    QVERIFY(!m_form->Frame2->isVisibleTo(m_form));
+    expect(3810, m_form->Frame3);
 }
 
-void TestForm1::timerScansTheSource()
+void TestForm1::addAppendsKeywordAndStatisticsRecordKeepingTheRunsCounts()
 {
-    QCOMPARE(m_form->Timer1->objectName(), QString("Timer1"));
-    QCOMPARE(m_form->Timer1->interval(), 500);
-    QVERIFY(m_form->Timer1->isActive());
-    m_source->addPage("Listed by the timer", "", "w");
-    QTRY_COMPARE_WITH_TIMEOUT(m_form->ListView1->topLevelItemCount(), 1, 5000);
-    QCOMPARE(m_form->ListView1->topLevelItem(0)->text(0), QString("Listed by the timer"));
+    const QString stat = m_window->path("stat/stat.txt");
+    writeBytes(stat, "\"a\",\"1\"\r\n");
+    setRows(m_form->ListView3, {{"a"}});
+    setRows(m_form->ListView2, {{"5", "a"}}); // the count as the scan left it in this run
+    m_form->setWindowTitle("Titre traduit");
+    for (const QString &answer : {QString("PuB"), QString(" ")}) {
+        m_window->dialogs.answer(answer);
+        m_form->Command5->click();
+    }
+    QCOMPARE(shown()[0].title, QString("Titre traduit"));
+    // Stored exactly as typed, blanks included, at the end of the lists.
+    QCOMPARE(column(m_form->ListView3, 0), (QStringList{"a", "PuB", " "}));
+    QCOMPARE(column(m_form->ListView2, 0) + column(m_form->ListView2, 1),
+             (QStringList{"5", "0", "0", "a", "PuB", " "}));
+    QCOMPARE(readAll(stat), QByteArray("\"a\",\"1\"\r\n\"PuB\",\"0\"\r\n\" \",\"0\"\r\n"));
+
+    // A folder where the statistics file should be: the keyword stays, the user is told.
+    QVERIFY(QFile::remove(stat) && QDir().mkdir(stat));
+    m_window->dialogs.answer("b");
+    m_form->Command5->click();
+    QCOMPARE(m_form->ListView3->topLevelItemCount(), 4);
+    QCOMPARE(m_form->ListView2->topLevelItemCount(), 3);
+    QVERIFY(shown().last().text.contains("stat.txt"));
+
+    QList<QTreeWidgetItem *> rows;
+    for (int i = 4; i < 32767; ++i)
+        rows.append(new QTreeWidgetItem(QStringList{QString::number(i)}));
+    m_form->ListView3->addTopLevelItems(rows);
+    m_window->dialogs.answer("one too many");
+    m_form->Command5->click();
+    QCOMPARE(m_form->ListView3->topLevelItemCount(), 32767);
+    QVERIFY(shown().last().text.contains("32 767"));
+}
+
+void TestForm1::refusedAnswerChangesNothing_data()
+{
+    QTest::addColumn<bool>("modify");
+    QTest::addColumn<QString>("answer"); // a null text plays Cancel
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("add cancelled") << false << QString() << false;
+    QTest::newRow("modify to empty") << true << QString("") << false;
+    QTest::newRow("add a quote") << false << QString("say \"hi\"") << true;
+    QTest::newRow("modify to two lines") << true << QString("a\nb") << true;
+}
+
+void TestForm1::refusedAnswerChangesNothing()
+{
+    QFETCH(bool, modify);
+    QFETCH(QString, answer);
+    QFETCH(bool, warned);
+    setRows(m_form->ListView3, {{"pub"}});
+    m_form->ListView3->setCurrentItem(m_form->ListView3->topLevelItem(0));
+    m_window->dialogs.answer(answer.isNull() ? std::nullopt : std::optional(answer));
+    (modify ? m_form->Command7 : m_form->Command5)->click();
+    QCOMPARE(column(m_form->ListView3, 0), QStringList{"pub"});
+    QCOMPARE(m_form->ListView2->topLevelItemCount(), 0);
+    QVERIFY(!QFile::exists(m_window->path("stat/stat.txt")));
+    QCOMPARE(shown().size(), warned ? 2 : 1);
+    QCOMPARE(shown().last().text.contains("guillemet"), warned);
+}
+
+void TestForm1::keywordListSelectsOneRowForModifyAndDelete()
+{
+    setRows(m_form->ListView3, {{"a"}, {"b"}, {"c"}, {"d"}});
+    setRows(m_form->ListView2, {{"3", "b"}});
+    m_form->VexlorCmd2->click();
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    QWidget *rows = m_form->ListView3->viewport();
+    const auto rowCentre = [this](int row) {
+        return m_form->ListView3->visualItemRect(m_form->ListView3->topLevelItem(row)).center();
+    };
+    QTest::mouseClick(rows, Qt::LeftButton, {}, rowCentre(3));
+    QTest::mouseClick(rows, Qt::LeftButton, Qt::ControlModifier, rowCentre(1));
+    QCOMPARE(m_form->ListView3->selectedItems(), {m_form->ListView3->topLevelItem(1)});
+
+    m_window->dialogs.answer("B2");
+    m_form->Command7->click();
+    QCOMPARE(shown().last().text, QString("Modification de b"));
+    // The old keyword's statistics row stays as it was; none is made for the new one.
+    QCOMPARE(column(m_form->ListView2, 1), QStringList{"b"});
+    m_form->ListView3->setCurrentItem(m_form->ListView3->topLevelItem(2));
+    m_form->Command8->click();
+    QCOMPARE(column(m_form->ListView3, 0), (QStringList{"a", "B2", "d"}));
+}
+
+void TestForm1::modifyDialogShowsTheKeywordAsPlainText()
+{
+    QtDialogs dialogs;
+    Form1 form(
+        {m_window->source, m_window->sound, dialogs, m_window->opener, m_window->appFolder()});
+    dialogs.setParent(&form);
+    const QString keyword = "<b>x</b><img src=\"file:///etc/passwd\">";
+    setRows(form.ListView3, {{keyword}});
+    form.ListView3->setCurrentItem(form.ListView3->topLevelItem(0));
+    QStringList plainLabels;
+    QTimer::singleShot(0, &form, [&plainLabels] {
+        auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+        for (const QLabel *label : dialog->findChildren<QLabel *>())
+            if (label->textFormat() == Qt::PlainText)
+                plainLabels.append(label->text());
+        dialog->reject();
+    });
+    form.Command7->click();
+    QCOMPARE(plainLabels, QStringList{"Modification de " + keyword});
+}
+
+void TestForm1::reopenOpensOnlyWebAddresses_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("opened"); // else shown to the user, unless empty
+    QTest::newRow("HTTP with shell characters") << "HTTP://x.example/a b;rm -rf ~ \"q\"" << true;
+    QTest::newRow("local file") << "file:///etc/passwd" << false;
+    QTest::newRow("custom handler") << "steam://run/1" << false;
+    QTest::newRow("no scheme") << "www.example.org" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void TestForm1::reopenOpensOnlyWebAddresses()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, opened);
+    setRows(m_form->ListView3, {{"pubs"}, {"pub"}, {"PUB"}});
+    setRows(m_form->ListView2, {{"4", "pub"}});
+    setRows(m_form->ListView4, {{"10:00:00", "ads", "http://ads.example/"},
+                                {"10:00:01", "Pub", address},
+                                {"10:00:02", "pub", "http://second.example/"}});
+    m_form->Command1->click();
+    QCOMPARE(m_form->ListView4->topLevelItemCount(), 3); // nothing selected, nothing done
+    m_form->ListView4->setCurrentItem(m_form->ListView4->topLevelItem(1));
+    m_form->Command1->click();
+    // The first keyword equal as a whole, ignoring case, goes; its statistics stay.
+    QCOMPARE(column(m_form->ListView3, 0), (QStringList{"pubs", "PUB"}));
+    QCOMPARE(column(m_form->ListView2, 0), QStringList{"4"});
+    QCOMPARE(column(m_form->ListView4, 2),
+             (QStringList{"http://ads.example/", "http://second.example/"}));
+    QCOMPARE(m_window->opener.m_opened, opened ? QStringList{address} : QStringList());
+    QCOMPARE(shown().size(), opened || address.isEmpty() ? 0 : 1);
+    if (!shown().isEmpty())
+        QVERIFY(shown().last().text.endsWith('\r' + address));
 }
 
 QTEST_MAIN(TestForm1)

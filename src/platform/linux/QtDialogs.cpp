@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 
@@ -15,6 +16,9 @@ QString QtDialogs::inputBox(const QString &prompt, const QString &title)
     dialog.setTextValue(QString());
     dialog.setOkButtonText(QStringLiteral("OK"));
     dialog.setCancelButtonText(QStringLiteral("Annuler"));
+    // The prompt may carry a keyword or an address: never read as markup.
+    for (QLabel *label : dialog.findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
     return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 

@@ -17,6 +17,9 @@ public:
     bool isShown() const override;
     void popUp(QMenu *menu) override;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     QSystemTrayIcon m_icon;
 };
