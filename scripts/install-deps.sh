@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-websockets-dev qt6-qpa-plugins
-    libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
+    libxcb1-dev libxcb-ewmh-dev
     libsndfile1-dev libpulse-dev
     libbenchmark-dev
     xvfb xauth x11-utils xdotool trayer xdg-utils desktop-file-utils libglib2.0-bin

@@ -1,4 +1,4 @@
-#include "platform/linux/HostManifests.h"
+#include "sources/bridge/HostManifests.h"
 #include "support/TestFiles.h"
 
 #include <QJsonArray>
