@@ -141,9 +141,9 @@ bool X11BrowserSource::connect()
         return false;
     }
 
-    static constexpr std::array<std::string_view, 7> names = {
+    static constexpr std::array<std::string_view, 8> names = {
         "_NET_CLIENT_LIST", "_NET_WM_NAME",     "UTF8_STRING", "COMPOUND_TEXT",
-        "WM_PROTOCOLS",     "WM_DELETE_WINDOW", "_NET_WM_PID",
+        "WM_PROTOCOLS",     "WM_DELETE_WINDOW", "_NET_WM_PID", "WM_STATE",
     };
     std::array<xcb_intern_atom_cookie_t, names.size()> cookies{};
     for (std::size_t i = 0; i < names.size(); ++i)
@@ -162,7 +162,7 @@ bool X11BrowserSource::connect()
 
     m_connection = connection;
     m_root = screens.data->root;
-    m_atoms = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6]};
+    m_atoms = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7]};
     return true;
 }
 
@@ -221,7 +221,8 @@ void X11BrowserSource::requestCloseProcessWindows(qint64 pid)
 }
 
 // The window manager's list of the windows it manages when there is one. Otherwise the root's
-// children; readPages then keeps those that are shown and meant to be managed.
+// children, or the clients inside them; readPages then keeps those that are shown and meant to
+// be managed.
 QList<std::uint32_t> X11BrowserSource::topLevelWindows(bool *fromWindowManager)
 {
     const xcb_get_property_cookie_t clientList = xcb_get_property(
@@ -246,7 +247,63 @@ QList<std::uint32_t> X11BrowserSource::topLevelWindows(bool *fromWindowManager)
             ids, ids + std::min(xcb_query_tree_children_length(children.get()), maxWindows));
     }
     *fromWindowManager = false;
-    return windows;
+    return clientWindows(windows);
+}
+
+// A window manager that publishes no client list may still put each client in a frame of its
+// own, a child of the root. As ICCCM finds clients, the client is the window below the frame
+// that carries WM_STATE; a root child with no such window below it stands for itself, as it
+// does with no window manager at all. Each level of the search is one round of requests.
+QList<std::uint32_t> X11BrowserSource::clientWindows(const QList<std::uint32_t> &children)
+{
+    // Frames seen in the wild nest the client at most three levels down.
+    constexpr int maxDepth = 4;
+    struct Probe
+    {
+        qsizetype slot; // the root child it stands for
+        xcb_window_t window;
+    };
+    QList<std::uint32_t> clients = children;
+    std::vector<bool> found(static_cast<std::size_t>(children.size()), false);
+    std::vector<Probe> level;
+    for (qsizetype i = 0; i < children.size(); ++i)
+        level.push_back({i, children[i]});
+    for (int depth = 0; depth < maxDepth && !level.empty(); ++depth) {
+        std::vector<xcb_get_property_cookie_t> states;
+        for (const Probe &probe : level)
+            states.push_back(xcb_get_property(m_connection, false, probe.window, m_atoms.wmState,
+                                              XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
+        std::vector<Probe> searched;
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            const XcbReply<xcb_get_property_reply_t> state(
+                xcb_get_property_reply(m_connection, states[i], nullptr));
+            auto slot = static_cast<std::size_t>(level[i].slot);
+            if (found[slot])
+                continue;
+            if (state && state->type != XCB_ATOM_NONE) {
+                found[slot] = true;
+                clients[level[i].slot] = level[i].window;
+            } else {
+                searched.push_back(level[i]);
+            }
+        }
+        std::vector<xcb_query_tree_cookie_t> trees;
+        for (const Probe &probe : searched)
+            trees.push_back(xcb_query_tree(m_connection, probe.window));
+        std::vector<Probe> next;
+        for (std::size_t i = 0; i < searched.size(); ++i) {
+            const XcbReply<xcb_query_tree_reply_t> tree(
+                xcb_query_tree_reply(m_connection, trees[i], nullptr));
+            if (!tree)
+                continue;
+            const xcb_window_t *ids = xcb_query_tree_children(tree.get());
+            const int count = xcb_query_tree_children_length(tree.get());
+            for (int j = 0; j < count && next.size() < std::size_t(maxWindows); ++j)
+                next.push_back({searched[i].slot, ids[j]});
+        }
+        level = std::move(next);
+    }
+    return clients;
 }
 
 QList<BrowserPage> X11BrowserSource::readPages(const QList<std::uint32_t> &windows,

@@ -46,6 +46,7 @@ private:
         std::uint32_t wmProtocols = 0;
         std::uint32_t wmDeleteWindow = 0;
         std::uint32_t netWmPid = 0;
+        std::uint32_t wmState = 0;
     };
     // Whether a window of a browser, by the process id it gives (if any), is walked.
     using ProcessFilter = std::function<bool(std::optional<std::uint32_t> pid)>;
@@ -54,6 +55,7 @@ private:
     void disconnect();
     void discardEvents();
     QList<std::uint32_t> topLevelWindows(bool *fromWindowManager);
+    QList<std::uint32_t> clientWindows(const QList<std::uint32_t> &children);
     QList<BrowserPage> readPages(const QList<std::uint32_t> &windows, bool fromWindowManager,
                                  const ProcessFilter &keep);
 
