@@ -181,8 +181,10 @@ void BidiClient::sessionAnswered(const BidiAnswers::Message &answer)
         return fail();
     }
     m_session = true;
-    // A port file left behind by an earlier Firefox can name a port another one took since.
-    if (session.processId && *session.processId != m_endpoint.pid)
+    // A port file left behind by an earlier Firefox can name a port another one took since,
+    // and whatever answers there must say it is the Firefox found: its word decides which
+    // windows are closed.
+    if (!session.processId || *session.processId != m_endpoint.pid)
         return fail();
     m_reading = Reading::Tree;
 }

@@ -25,6 +25,8 @@ constexpr qint64 maxCommandLine = 256 * 1024;
 constexpr qint64 maxStatus = 16 * 1024;
 constexpr qint64 maxPortFile = 64 * 1024;
 constexpr int maxOpenFiles = 4096;
+// /proc/net/tcp and tcp6 give a line of about 150 bytes per socket.
+constexpr qint64 maxSocketTable = 8 * 1024 * 1024;
 
 QByteArray readCapped(const QString &path, qint64 cap)
 {
@@ -134,7 +136,11 @@ QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind)
             continue;
         const QString folder = m_procRoot + u'/' + QString::number(pid);
         bool ruledOut = false;
-        const std::optional<DebugEndpoint> endpoint = inspect(folder, pid, kind, ruledOut);
+        std::optional<DebugEndpoint> endpoint = inspect(folder, pid, kind, ruledOut);
+        // Another account may have bound the browser's port first, to be talked to in its
+        // place: the port counts only while the browser itself holds it.
+        if (endpoint && !holdsPort(folder, endpoint->port))
+            endpoint.reset();
         // A wrapper script becomes the browser it starts by exec, under the same id, so a
         // process is taken for no browser only once it has been one for a while.
         if (ruledOut && now - seen->firstSeenMs >= m_settleMs)
@@ -311,4 +317,42 @@ QString ProcessDiscovery::firefoxProfile(const QString &processFolder,
             return QFileInfo(target).path();
     }
     return {};
+}
+
+// Whether the process holds every socket that takes connections to 127.0.0.1 on the port, and
+// there is one: the address listened on is 127.0.0.1 or any address, in either table.
+bool ProcessDiscovery::holdsPort(const QString &processFolder, quint16 port) const
+{
+    static const QList<QByteArray> loopbackOrAny = {"0100007F", "00000000",
+                                                    "00000000000000000000000000000000",
+                                                    "0000000000000000FFFF00000100007F"};
+    QSet<QByteArray> listening;
+    for (const QString &table : {u"/net/tcp"_qs, u"/net/tcp6"_qs}) {
+        const QList<QByteArray> lines = readCapped(m_procRoot + table, maxSocketTable).split('\n');
+        // Columns: number, local address:port, remote address:port, state (0A listens), the
+        // queues, timers, retransmissions, uid, timeout, inode.
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QList<QByteArray> fields = lines[i].simplified().split(' ');
+            if (fields.size() < 10 || fields[3] != "0A")
+                continue;
+            const QList<QByteArray> local = fields[1].split(':');
+            bool ok = false;
+            if (local.size() == 2 && local[1].toUInt(&ok, 16) == port && ok &&
+                loopbackOrAny.contains(local[0].toUpper()))
+                listening.insert(fields[9]);
+        }
+    }
+    if (listening.isEmpty())
+        return false;
+    const QDir descriptors(processFolder + u"/fd"_qs);
+    const QStringList links =
+        descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    QSet<QByteArray> held;
+    for (qsizetype i = 0; i < links.size() && i < maxOpenFiles; ++i) {
+        const QByteArray target = QFile::encodeName(
+            QFile::symLinkTarget(descriptors.filePath(links[i])).section(u'/', -1));
+        if (target.startsWith("socket:[") && target.endsWith(']'))
+            held.insert(target.mid(8, target.size() - 9));
+    }
+    return held.contains(listening);
 }

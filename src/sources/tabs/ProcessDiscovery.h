@@ -31,7 +31,8 @@ struct DebugEndpoint
 // Finds browsers started with --remote-debugging-port among the processes of one user, by
 // reading a /proc-like folder tree. Helper processes are left out: Chromium's carry --type=,
 // Firefox's -contentproc. For port 0 the browser writes the port it got into its profile, and
-// that file is read. Nothing here talks to the browsers; the endpoints still have to be checked.
+// that file is read. An endpoint is given only while the browser itself holds the listening
+// socket. Nothing here talks to the browsers; the endpoints still have to be checked.
 // A look runs every few seconds for as long as the program runs, so a process that has proved
 // to be no browser of the kind asked for is not read again while it lives.
 class ProcessDiscovery
@@ -59,6 +60,7 @@ private:
                                                  const QList<QByteArray> &arguments,
                                                  bool &ruledOut) const;
     QString firefoxProfile(const QString &processFolder, const QList<QByteArray> &arguments) const;
+    bool holdsPort(const QString &processFolder, quint16 port) const;
 
     // Process ids of one kind's look, with when each was first seen and whether it is known
     // to be no browser of that kind for good.
