@@ -12,11 +12,13 @@ packages=(
     xvfb xauth x11-utils xdotool trayer xdg-utils desktop-file-utils libglib2.0-bin
     fonts-dejavu-core
     openssl zip python3
+    librsvg2-bin dpkg-dev
 )
 for option in "$@"; do
     case "$option" in
     --with-browsers) packages+=(chromium firefox-esr pulseaudio) ;;
     --with-fuzzers) packages+=(clang-14 libclang-rt-14-dev) ;;
+    --with-package-checks) packages+=(lintian appstream) ;;
     esac
 done
 

@@ -66,7 +66,7 @@ bool writeIfChanged(const QString &folder, const QByteArray &content)
 HostManifestFolders HostManifestFolders::standard()
 {
     return {QDir::homePath(),
-            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)};
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation), QString()};
 }
 
 QStringList writeHostManifests(const HostManifestFolders &folders, const QString &appFolder)
@@ -81,6 +81,9 @@ QStringList writeHostManifests(const HostManifestFolders &folders, const QString
     for (const KnownBrowser &browser : BrowserCatalogue::browsers()) {
         const bool isFirefox = browser.family == KnownBrowser::Family::Firefox;
         if (browser.hosts.isEmpty() || (!isFirefox && chromium.isEmpty()))
+            continue;
+        if (!browser.systemHosts.isEmpty() &&
+            QFileInfo::exists(folders.system + browser.systemHosts + u'/' + fileName))
             continue;
         QString folder = browser.hosts;
         if (folder.startsWith(u"~/"))
