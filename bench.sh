@@ -15,7 +15,7 @@ cmake --build build -j"$(nproc)" --target vexlor-popup benchmarks >/dev/null
 results=$(mktemp -d)
 trap 'rm -rf "$results"' EXIT
 outputs=()
-for program in build/bin/vexlor-bench build/bin/vexlor-bench-*; do
+for program in build/bench/vexlor-bench build/bench/vexlor-bench-*; do
     name=$(basename "$program")
     [ "$name" = vexlor-bench-table ] && continue
     echo "Running $name (log: build/$name.log)..." >&2
@@ -29,4 +29,4 @@ if [ "${1:-}" != "--no-program" ]; then
     bench/idle-usage.sh build/bin/vexlor-popup 60 >"$results/program.json"
     outputs+=("$results/program.json")
 fi
-build/bin/vexlor-bench-table "${outputs[@]}"
+build/bench/vexlor-bench-table "${outputs[@]}"

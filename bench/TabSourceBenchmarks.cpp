@@ -1,8 +1,8 @@
 // The cost of one walk of each browser backend with 10 pages, as the scan tick pays it, and the
 // time one background reading of 10 tabs takes against the real browsers.
-#include "platform/linux/BidiSource.h"
-#include "platform/linux/DevToolsSource.h"
-#include "platform/linux/X11BrowserSource.h"
+#include "sources/tabs/BidiSource.h"
+#include "sources/tabs/DevToolsSource.h"
+#include "sources/x11/X11BrowserSource.h"
 #include "support/BrowserProcess.h"
 #include "support/X11TestDisplay.h"
 

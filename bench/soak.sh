@@ -19,14 +19,14 @@ cmake --build build -j"$(nproc)" --target vexlor-soak >/dev/null
 
 work=$(mktemp -d)
 trap 'kill "$runner" 2>/dev/null || true; rm -rf "$work"' EXIT
-xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" build/bin/vexlor-soak "$work" "$seconds" \
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" build/bench/vexlor-soak "$work" "$seconds" \
     "$work/report.json" >"$work/run.log" 2>&1 &
 runner=$!
 
 # xvfb-run starts the program as its child; wait for it to appear.
 pid=
 for _ in $(seq 100); do
-    pid=$(pgrep -n -f "^build/bin/vexlor-soak $work" || true)
+    pid=$(pgrep -n -f "^build/bench/vexlor-soak $work" || true)
     [ -n "$pid" ] && break
     sleep 0.1
 done

@@ -29,10 +29,13 @@ host=$lib/vexlor-popup-bridge
 id=$(cat "$packages/chromium-extension-id")
 version=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["version"])' \
     "$packages/chromium/manifest.json")
-chromiumHosts=/etc/chromium/native-messaging-hosts
-chromiumPolicy=/etc/chromium/policies/managed/vexlor-popup.json
-firefoxHosts=/usr/lib/mozilla/native-messaging-hosts
-firefoxPolicies=/usr/lib/firefox-esr/distribution/policies.json
+# The browsers' folders come from the program's catalogue of browsers.
+catalogue=$root/src/sources/browsers.tsv
+folderOf() { awk -F'\t' -v name="$1" -v column="$2" '$1 == name { print $column }' "$catalogue"; }
+chromiumHosts=$(folderOf Chromium 7)
+chromiumPolicy=$(folderOf Chromium 8)/vexlor-popup.json
+firefoxHosts=$(folderOf Firefox 7)
+firefoxPolicies=$(folderOf Firefox 8)/policies.json
 
 # Copies of their own, so that a build folder cleaned or moved later breaks nothing, and
 # that users who may not read the builder's home still reach them.

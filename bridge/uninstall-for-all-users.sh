@@ -10,12 +10,16 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 
+root=$(cd "$(dirname "$0")/.." && pwd)
+# The browsers' folders come from the program's catalogue of browsers.
+catalogue=$root/src/sources/browsers.tsv
+folderOf() { awk -F'\t' -v name="$1" -v column="$2" '$1 == name { print $column }' "$catalogue"; }
 lib=/usr/local/lib/vexlor-popup
-firefoxPolicies=/usr/lib/firefox-esr/distribution/policies.json
+firefoxPolicies=$(folderOf Firefox 8)/policies.json
 
-rm -f /etc/chromium/policies/managed/vexlor-popup.json \
-    /etc/chromium/native-messaging-hosts/fr.vexlor.popup_bridge.json \
-    /usr/lib/mozilla/native-messaging-hosts/fr.vexlor.popup_bridge.json
+rm -f "$(folderOf Chromium 8)/vexlor-popup.json" \
+    "$(folderOf Chromium 7)/fr.vexlor.popup_bridge.json" \
+    "$(folderOf Firefox 7)/fr.vexlor.popup_bridge.json"
 
 if [ -e "$firefoxPolicies" ]; then
     python3 - "$firefoxPolicies" "$lib/firefox-policies-before.json" <<'PY'

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/TabSnapshot.h"
+#include "sources/TabSnapshot.h"
 
 #include "FuzzInput.h"
 

@@ -3,7 +3,7 @@
 #include "FuzzInput.h"
 #include "FuzzJson.h"
 
-#include "platform/linux/BidiAnswers.h"
+#include "sources/tabs/BidiAnswers.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -3,7 +3,7 @@
 #include "FuzzInput.h"
 #include "FuzzJson.h"
 
-#include "platform/linux/DevToolsAnswers.h"
+#include "sources/tabs/DevToolsAnswers.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

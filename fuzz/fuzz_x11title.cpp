@@ -2,7 +2,7 @@
 // the encodings a window may declare, cut anywhere and as long as they like.
 #include "FuzzInput.h"
 
-#include "platform/linux/X11TitleText.h"
+#include "sources/x11/X11TitleText.h"
 
 using FuzzInput::require;
 using X11TitleText::Encoding;

@@ -7,17 +7,19 @@ packages=(
     build-essential cmake pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-websockets-dev qt6-qpa-plugins
     qt6-translations-l10n
-    libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
+    libxcb1-dev libxcb-ewmh-dev
     libsndfile1-dev libpulse-dev
     libbenchmark-dev
     xvfb xauth x11-utils xdotool trayer xdg-utils desktop-file-utils libglib2.0-bin
     fonts-dejavu-core
     openssl zip python3
+    librsvg2-bin dpkg-dev
 )
 for option in "$@"; do
     case "$option" in
     --with-browsers) packages+=(chromium firefox-esr pulseaudio) ;;
     --with-fuzzers) packages+=(clang-14 libclang-rt-14-dev) ;;
+    --with-package-checks) packages+=(lintian appstream) ;;
     esac
 done
 

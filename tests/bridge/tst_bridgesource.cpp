@@ -1,4 +1,4 @@
-#include "platform/linux/BridgeSource.h"
+#include "sources/bridge/BridgeSource.h"
 #include "support/BridgePeer.h"
 
 #include <QDir>

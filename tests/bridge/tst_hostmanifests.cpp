@@ -1,4 +1,4 @@
-#include "platform/linux/HostManifests.h"
+#include "sources/bridge/HostManifests.h"
 #include "support/TestFiles.h"
 
 #include <QJsonArray>
@@ -46,7 +46,10 @@ private slots:
 
 private:
     QString path(const QString &relative) const { return m_root->filePath(relative); }
-    HostManifestFolders folders() const { return {path(u"home"_qs), path(u"config"_qs)}; }
+    HostManifestFolders folders() const
+    {
+        return {path(u"home"_qs), path(u"config"_qs), path(u"system"_qs)};
+    }
 
     std::unique_ptr<QTemporaryDir> m_root;
     QString m_appFolder;

@@ -1,7 +1,7 @@
 #include "bridge/BridgeSocketPath.h"
 #include "filter/ScanCycle.h"
 #include "platform/CompositeBrowserSource.h"
-#include "platform/linux/BridgeSource.h"
+#include "sources/bridge/BridgeSource.h"
 #include "support/BrowserProcess.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/TitledPageServer.h"

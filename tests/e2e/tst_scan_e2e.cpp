@@ -1,6 +1,6 @@
 #include "app/StartUp.h"
 #include "platform/CompositeBrowserSource.h"
-#include "platform/linux/X11BrowserSource.h"
+#include "sources/x11/X11BrowserSource.h"
 #include "support/BrowserProcess.h"
 #include "support/RecordingOpener.h"
 #include "support/RecordingSoundPlayer.h"

@@ -1,6 +1,6 @@
+#include "app/BrowserBackends.h"
 #include "filter/ScanCycle.h"
 #include "platform/CompositeBrowserSource.h"
-#include "platform/linux/BrowserBackends.h"
 #include "support/BrowserProcess.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/TitledPageServer.h"

@@ -1,4 +1,4 @@
-#include "platform/linux/BidiSource.h"
+#include "sources/tabs/BidiSource.h"
 #include "support/FakeBidiBrowser.h"
 #include "support/FakeProcTree.h"
 

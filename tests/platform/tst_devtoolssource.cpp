@@ -1,4 +1,4 @@
-#include "platform/linux/DevToolsSource.h"
+#include "sources/tabs/DevToolsSource.h"
 #include "support/FakeDevTools.h"
 #include "support/FakeProcTree.h"
 

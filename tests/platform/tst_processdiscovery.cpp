@@ -1,4 +1,4 @@
-#include "platform/linux/ProcessDiscovery.h"
+#include "sources/tabs/ProcessDiscovery.h"
 #include "support/FakeProcTree.h"
 
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "platform/linux/PulseSoundPlayer.h"
+#include "desktop/PulseSoundPlayer.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

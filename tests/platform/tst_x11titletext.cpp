@@ -1,4 +1,4 @@
-#include "platform/linux/X11TitleText.h"
+#include "sources/x11/X11TitleText.h"
 
 #include <QRandomGenerator>
 #include <QTest>

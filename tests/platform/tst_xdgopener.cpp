@@ -1,4 +1,4 @@
-#include "platform/linux/XdgOpener.h"
+#include "desktop/XdgOpener.h"
 #include "support/TestFiles.h"
 
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "platform/linux/QtDialogs.h"
+#include "desktop/QtDialogs.h"
 #include "support/ListRows.h"
 #include "support/TestFiles.h"
 #include "support/TestWindow.h"

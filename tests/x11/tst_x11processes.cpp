@@ -1,4 +1,4 @@
-#include "platform/linux/X11BrowserSource.h"
+#include "sources/x11/X11BrowserSource.h"
 #include "support/X11TestDisplay.h"
 
 #include <QTest>

@@ -1,0 +1,27 @@
+#include "app/BrowserBackends.h"
+
+#include "platform/CompositeBrowserSource.h"
+#include "sources/bridge/BridgeSource.h"
+#include "sources/tabs/BidiSource.h"
+#include "sources/tabs/DevToolsSource.h"
+#include "sources/x11/X11BrowserSource.h"
+
+void addBrowserBackends(CompositeBrowserSource &source, const TabSourceSettings &settings)
+{
+    auto bridge = std::make_unique<BridgeSource>();
+    auto windows = std::make_unique<X11BrowserSource>();
+    auto devTools = std::make_unique<DevToolsSource>(settings);
+    X11BrowserSource *windowsView = windows.get();
+    auto bidi = std::make_unique<BidiSource>(
+        [windowsView](qint64 pid) { windowsView->requestCloseProcessWindows(pid); }, settings);
+    windows->setCoveredProcesses(
+        [bridge = bridge.get(), devTools = devTools.get(), bidi = bidi.get()](qint64 pid) {
+            return bridge->covers(pid) || devTools->covers(pid) || bidi->covers(pid);
+        });
+    // The composite destroys its backends in this order, so the windows backend outlives the
+    // BiDi one that closes windows through it.
+    source.addBackend(std::move(bridge));
+    source.addBackend(std::move(devTools));
+    source.addBackend(std::move(bidi));
+    source.addBackend(std::move(windows));
+}

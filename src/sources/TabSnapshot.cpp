@@ -1,0 +1,132 @@
+#include "sources/TabSnapshot.h"
+
+#include <QMutexLocker>
+#include <QSet>
+
+#include <algorithm>
+
+void TabSnapshot::publish(quint16 port, qint64 pid, QList<BrowserPage> pages)
+{
+    QSet<QByteArray> listed;
+    for (BrowserPage &page : pages) {
+        page.handle = WindowHandle{0, handleId(port, page.handle.id)};
+        listed.insert(page.handle.id);
+    }
+
+    const QMutexLocker lock(&m_mutex);
+    // A hidden tab that the browser no longer lists has gone for good; one whose grace
+    // period is over is listed again.
+    const QByteArray prefix = handleId(port, {});
+    m_hidden.removeIf([&](const auto &entry) {
+        return entry.key().startsWith(prefix) &&
+               (!listed.contains(entry.key()) || entry.value().hasExpired());
+    });
+
+    const auto browser = std::find_if(m_browsers.begin(), m_browsers.end(),
+                                      [&](const Browser &b) { return b.port == port; });
+    if (browser == m_browsers.end())
+        m_browsers.append(Browser{port, pid, std::move(pages)});
+    else
+        *browser = Browser{port, pid, std::move(pages)};
+    ++m_readings;
+}
+
+void TabSnapshot::drop(quint16 port)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_browsers.removeIf([&](const Browser &b) { return b.port == port; });
+    const QByteArray prefix = handleId(port, {});
+    m_hidden.removeIf([&](const auto &entry) { return entry.key().startsWith(prefix); });
+}
+
+QList<BrowserPage> TabSnapshot::pages() const
+{
+    const QMutexLocker lock(&m_mutex);
+    QList<BrowserPage> all;
+    for (const Browser &browser : m_browsers) {
+        if (m_hidden.isEmpty()) {
+            all.append(browser.pages);
+            continue;
+        }
+        for (const BrowserPage &page : browser.pages) {
+            if (!isHidden(page.handle.id))
+                all.append(page);
+        }
+    }
+    return all;
+}
+
+bool TabSnapshot::covers(qint64 pid) const
+{
+    const QMutexLocker lock(&m_mutex);
+    return std::any_of(m_browsers.cbegin(), m_browsers.cend(),
+                       [&](const Browser &b) { return b.pid == pid; });
+}
+
+quint64 TabSnapshot::readings() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_readings;
+}
+
+void TabSnapshot::hide(const QByteArray &handleId)
+{
+    const QMutexLocker lock(&m_mutex);
+    for (const Browser &browser : std::as_const(m_browsers)) {
+        for (const BrowserPage &page : browser.pages) {
+            if (page.handle.id == handleId) {
+                m_hidden.insert(handleId, QDeadlineTimer(closingGraceMs));
+                return;
+            }
+        }
+    }
+}
+
+std::optional<TabSnapshot::Owner> TabSnapshot::ownerOf(const QByteArray &handleId) const
+{
+    const QMutexLocker lock(&m_mutex);
+    for (const Browser &browser : m_browsers) {
+        const bool lists =
+            std::any_of(browser.pages.cbegin(), browser.pages.cend(),
+                        [&](const BrowserPage &page) { return page.handle.id == handleId; });
+        if (!lists)
+            continue;
+        Owner owner{browser.pid, 0};
+        for (const BrowserPage &page : browser.pages) {
+            if (page.handle.id != handleId && !isHidden(page.handle.id))
+                ++owner.otherVisibleTabs;
+        }
+        return owner;
+    }
+    return std::nullopt;
+}
+
+QString TabSnapshot::clip(QString text)
+{
+    if (text.size() <= maxTextLength)
+        return text;
+    // Never leave half of a surrogate pair at the end.
+    text.truncate(text.at(maxTextLength - 1).isHighSurrogate() ? maxTextLength - 1 : maxTextLength);
+    return text;
+}
+
+QByteArray TabSnapshot::handleId(quint16 port, const QByteArray &tabId)
+{
+    return QByteArray::number(port) + '/' + tabId;
+}
+
+std::optional<std::pair<quint16, QByteArray>> TabSnapshot::splitHandleId(const QByteArray &handleId)
+{
+    const qsizetype slash = handleId.indexOf('/');
+    bool ok = false;
+    const uint port = handleId.left(slash).toUInt(&ok);
+    if (slash <= 0 || !ok || port == 0 || port > 65535)
+        return std::nullopt;
+    return std::pair{static_cast<quint16>(port), handleId.mid(slash + 1)};
+}
+
+bool TabSnapshot::isHidden(const QByteArray &handleId) const
+{
+    const auto hidden = m_hidden.constFind(handleId);
+    return hidden != m_hidden.cend() && !hidden->hasExpired();
+}

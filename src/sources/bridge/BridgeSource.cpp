@@ -1,0 +1,174 @@
+#include "sources/bridge/BridgeSource.h"
+
+#include "bridge/BridgeMessages.h"
+#include "bridge/PeerCredentials.h"
+
+#include <QJsonArray>
+#include <QLocalSocket>
+
+#include <algorithm>
+#include <unistd.h>
+
+namespace {
+
+void report(const QString &line)
+{
+    qWarning("Vexlor Popup : %s", qUtf8Printable(line));
+}
+
+QList<BrowserPage> pagesOf(const QJsonArray &tabs)
+{
+    QList<BrowserPage> pages;
+    pages.reserve(std::min<qsizetype>(tabs.size(), BridgeSource::maxTabsPerBrowser));
+    for (const QJsonValue &value : tabs) {
+        if (pages.size() == BridgeSource::maxTabsPerBrowser)
+            break;
+        const QJsonObject tab = value.toObject();
+        const auto id = BridgeMessages::integerOf(tab.value(u"id"));
+        if (!id)
+            continue;
+        BrowserPage page;
+        if (const QJsonValue title = tab.value(u"title"); title.isString())
+            page.pageName = TabSnapshot::clip(title.toString());
+        if (const QJsonValue url = tab.value(u"url"); url.isString())
+            page.address = TabSnapshot::clip(url.toString());
+        page.handle.id = QByteArray::number(*id);
+        pages.append(std::move(page));
+    }
+    return pages;
+}
+
+} // namespace
+
+BridgeSource::BridgeSource(const QString &socketPath) : m_socketPath(socketPath)
+{
+    if (!listen())
+        return;
+    QObject::connect(&m_server, &QLocalServer::newConnection, &m_server, [this] { accept(); });
+}
+
+BridgeSource::~BridgeSource()
+{
+    // The sockets would otherwise report their end to a source that is half gone.
+    for (const auto &connection : m_connections) {
+        QObject::disconnect(connection->socket, nullptr, &m_server, nullptr);
+        delete connection->socket;
+    }
+    m_connections.clear();
+    m_server.close();
+}
+
+bool BridgeSource::listen()
+{
+    QString why;
+    if (!prepareBridgeSocketFolder(m_socketPath, &why)) {
+        report(QStringLiteral("extension des navigateurs indisponible : %1").arg(why));
+        return false;
+    }
+    // Only a socket nobody answers on is left from a program that died; a live one belongs to
+    // another program, whose hosts are not to be taken over.
+    QLocalSocket probe;
+    probe.connectToServer(m_socketPath);
+    if (probe.waitForConnected(1000)) {
+        report(QStringLiteral("extension des navigateurs indisponible : %1 est déjà utilisé par "
+                              "un autre programme")
+                   .arg(m_socketPath));
+        return false;
+    }
+    QLocalServer::removeServer(m_socketPath);
+    m_server.setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server.listen(m_socketPath)) {
+        report(QStringLiteral("extension des navigateurs indisponible : %1 (%2)")
+                   .arg(m_socketPath, m_server.errorString()));
+        return false;
+    }
+    return true;
+}
+
+void BridgeSource::accept()
+{
+    while (QLocalSocket *socket = m_server.nextPendingConnection()) {
+        const auto peer = peerCredentials(*socket);
+        if (!peer || peer->uid != ::getuid()) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        auto connection = std::make_unique<Connection>();
+        connection->serial = freeSerial();
+        connection->socket = socket;
+        Connection *own = connection.get();
+        m_connections.push_back(std::move(connection));
+        QObject::connect(socket, &QLocalSocket::readyRead, &m_server, [this, own] { read(*own); });
+        QObject::connect(socket, &QLocalSocket::disconnected, &m_server,
+                         [this, socket] { forget(socket); });
+        // Bytes may have come before the connection was taken.
+        read(*own);
+    }
+}
+
+void BridgeSource::read(Connection &connection)
+{
+    connection.reader.append(connection.socket->readAll());
+    while (const auto frame = connection.reader.next()) {
+        if (frame->oversize)
+            continue;
+        const auto message = BridgeMessages::parse(frame->payload);
+        if (!message)
+            continue;
+        if (const QJsonValue hello = message->value(u"hello"); hello.isObject()) {
+            connection.browserPid =
+                BridgeMessages::integerOf(hello.toObject().value(u"browserPid")).value_or(0);
+            // The browser counts as covered from now on, before its first list comes.
+            m_snapshot.publish(connection.serial, connection.browserPid, {});
+        } else if (BridgeMessages::isTabs(*message)) {
+            m_snapshot.publish(connection.serial, connection.browserPid,
+                               pagesOf(message->value(u"tabs").toArray()));
+        }
+    }
+}
+
+void BridgeSource::forget(QLocalSocket *socket)
+{
+    const auto gone = std::find_if(m_connections.begin(), m_connections.end(),
+                                   [socket](const auto &c) { return c->socket == socket; });
+    if (gone == m_connections.end())
+        return;
+    m_snapshot.drop((*gone)->serial);
+    m_connections.erase(gone);
+    socket->deleteLater();
+}
+
+quint16 BridgeSource::freeSerial()
+{
+    // Serials wrap after 65535 connections; one still in use is passed over, and so is 0,
+    // which no handle id carries.
+    for (;;) {
+        ++m_lastSerial;
+        const quint16 serial = m_lastSerial;
+        const bool used = std::any_of(m_connections.cbegin(), m_connections.cend(),
+                                      [serial](const auto &c) { return c->serial == serial; });
+        if (serial != 0 && !used)
+            return serial;
+    }
+}
+
+QList<BrowserPage> BridgeSource::walk()
+{
+    return m_snapshot.pages();
+}
+
+void BridgeSource::requestClose(const WindowHandle &handle)
+{
+    const auto parts = TabSnapshot::splitHandleId(handle.id);
+    if (!parts)
+        return;
+    bool isNumber = false;
+    const qint64 tabId = parts->second.toLongLong(&isNumber);
+    const auto connection = std::find_if(m_connections.cbegin(), m_connections.cend(),
+                                         [&](const auto &c) { return c->serial == parts->first; });
+    if (!isNumber || connection == m_connections.cend())
+        return;
+    m_snapshot.hide(handle.id);
+    (*connection)->socket->write(frameOf(BridgeMessages::close(tabId)));
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "bridge/BridgeSocketPath.h"
+#include "bridge/Framing.h"
+#include "platform/BrowserWindowSource.h"
+#include "sources/TabSnapshot.h"
+
+#include <QLocalServer>
+
+#include <memory>
+#include <vector>
+
+class QLocalSocket;
+
+// Every tab of the browsers that run the bridge extension, as their native messaging hosts
+// report them on the program's socket: one connection per browser profile, each sending the
+// whole list of its tabs whenever it changes. A message is read when it arrives, on the thread
+// that made the source; a walk copies the lists read last. A tab's handle id is
+// "<connection serial>/<the browser's tab id>".
+class BridgeSource : public BrowserWindowSource
+{
+public:
+    explicit BridgeSource(const QString &socketPath = bridgeSocketPath());
+    ~BridgeSource() override;
+
+    BridgeSource(const BridgeSource &) = delete;
+    BridgeSource &operator=(const BridgeSource &) = delete;
+
+    QList<BrowserPage> walk() override;
+    void requestClose(const WindowHandle &handle) override;
+
+    bool isListening() const { return m_server.isListening(); }
+    // Whether a connected host named this process as its browser.
+    bool covers(qint64 pid) const { return m_snapshot.covers(pid); }
+    int connectionCount() const { return static_cast<int>(m_connections.size()); }
+
+    // No browser's list is taken beyond this many tabs.
+    static constexpr int maxTabsPerBrowser = 32767;
+
+private:
+    struct Connection
+    {
+        quint16 serial = 0;
+        QLocalSocket *socket = nullptr;
+        FrameReader reader;
+        qint64 browserPid = 0;
+    };
+
+    bool listen();
+    void accept();
+    void read(Connection &connection);
+    void forget(QLocalSocket *socket);
+    quint16 freeSerial();
+
+    QString m_socketPath;
+    QLocalServer m_server;
+    TabSnapshot m_snapshot;
+    std::vector<std::unique_ptr<Connection>> m_connections;
+    quint16 m_lastSerial = 0;
+};

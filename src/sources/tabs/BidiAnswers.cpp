@@ -1,0 +1,79 @@
+#include "sources/tabs/BidiAnswers.h"
+
+#include "sources/TabSnapshot.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace BidiAnswers {
+
+std::optional<Message> parse(const QString &text)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    const QJsonObject object = document.object();
+    Message message;
+    // The ids we send are positive integers; any other id can answer none of them.
+    const qint64 id = object.value(u"id").toInteger(-1);
+    if (id >= 0)
+        message.id = id;
+    message.success = object.value(u"type").toString() == u"success";
+    message.error = object.value(u"error").toString();
+    message.result = object.value(u"result").toObject();
+    return message;
+}
+
+bool answers(const Message &message, qint64 awaitedId)
+{
+    return message.id == awaitedId;
+}
+
+Session session(const Message &answer)
+{
+    if (!answer.success) {
+        return Session{answer.error == u"session not created" ? SessionOutcome::Refused
+                                                              : SessionOutcome::Failed,
+                       std::nullopt};
+    }
+    Session session{SessionOutcome::Accepted, std::nullopt};
+    const QJsonValue process =
+        answer.result.value(u"capabilities").toObject().value(u"moz:processID");
+    if (process.isDouble())
+        session.processId = process.toInteger();
+    return session;
+}
+
+std::optional<QList<BrowserPage>> contexts(const Message &answer, qsizetype limit)
+{
+    if (!answer.success)
+        return std::nullopt;
+    QList<BrowserPage> pages;
+    for (const QJsonValue &value : answer.result.value(u"contexts").toArray()) {
+        if (pages.size() >= limit)
+            break;
+        const QJsonObject context = value.toObject();
+        const QString id = context.value(u"context").toString();
+        if (id.isEmpty())
+            continue;
+        const QJsonValue url = context.value(u"url");
+        pages.append(BrowserPage{std::nullopt,
+                                 url.isString() ? std::optional(TabSnapshot::clip(url.toString()))
+                                                : std::nullopt,
+                                 WindowHandle{0, id.toUtf8()}});
+    }
+    return pages;
+}
+
+// A tab that went meanwhile, or whose page cannot run scripts, gives no text.
+std::optional<QString> evaluatedText(const Message &answer)
+{
+    const QJsonObject value = answer.result.value(u"result").toObject();
+    if (!answer.success || answer.result.value(u"type").toString() != u"success" ||
+        value.value(u"type").toString() != u"string")
+        return std::nullopt;
+    return TabSnapshot::clip(value.value(u"value").toString());
+}
+
+} // namespace BidiAnswers

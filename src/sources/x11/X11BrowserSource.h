@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/BrowserWindowSource.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+struct xcb_connection_t;
+
+// The browser windows of an X11 display, found by their WM_CLASS. A window's title is the
+// only thing X11 tells about its page, so every page's address is an empty string. A handle's
+// id is the window's id as decimal text.
+//
+// The connection is opened on first use and again after it breaks; while the display cannot
+// be reached, walks yield nothing. One thread at a time.
+class X11BrowserSource : public BrowserWindowSource
+{
+public:
+    // An empty display name means $DISPLAY.
+    explicit X11BrowserSource(QString displayName = {});
+    ~X11BrowserSource() override;
+
+    X11BrowserSource(const X11BrowserSource &) = delete;
+    X11BrowserSource &operator=(const X11BrowserSource &) = delete;
+
+    QList<BrowserPage> walk() override;
+    void requestClose(const WindowHandle &handle) override;
+
+    // Walks leave out the windows whose _NET_WM_PID this says yes to: another backend lists
+    // the pages of those processes one by one and closes them one by one.
+    void setCoveredProcesses(std::function<bool(qint64 pid)> covered);
+    // Asks every browser window of the process to close, whether walks list it or not.
+    void requestCloseProcessWindows(qint64 pid);
+
+    // A walk looks at no more windows than this.
+    static constexpr int maxWindows = 32767;
+
+private:
+    struct Atoms
+    {
+        std::uint32_t netClientList = 0;
+        std::uint32_t netWmName = 0;
+        std::uint32_t utf8String = 0;
+        std::uint32_t compoundText = 0;
+        std::uint32_t wmProtocols = 0;
+        std::uint32_t wmDeleteWindow = 0;
+        std::uint32_t netWmPid = 0;
+        std::uint32_t wmState = 0;
+    };
+    // Whether a window of a browser, by the process id it gives (if any), is walked.
+    using ProcessFilter = std::function<bool(std::optional<std::uint32_t> pid)>;
+
+    bool connect();
+    void disconnect();
+    void discardEvents();
+    QList<std::uint32_t> topLevelWindows(bool *fromWindowManager);
+    QList<std::uint32_t> clientWindows(const QList<std::uint32_t> &children);
+    QList<BrowserPage> readPages(const QList<std::uint32_t> &windows, bool fromWindowManager,
+                                 const ProcessFilter &keep);
+
+    QString m_displayName;
+    xcb_connection_t *m_connection = nullptr;
+    std::uint32_t m_root = 0;
+    Atoms m_atoms;
+    std::function<bool(qint64 pid)> m_covered;
+};
