@@ -1,5 +1,6 @@
 #include "bridge/BridgeSocketPath.h"
 #include "platform/linux/BridgeSource.h"
+#include "platform/linux/HostManifests.h"
 #include "support/EndToEndRig.h"
 
 #include <QTest>
@@ -10,39 +11,29 @@ namespace {
 
 const QString host = QStringLiteral(VEXLOR_APP_FOLDER "/vexlor-popup-bridge");
 const QString packages = QStringLiteral(VEXLOR_APP_FOLDER "/bridge/");
-const QString manifest = u"fr.vexlor.popup_bridge.json"_qs;
 
-// A headless browser with a fresh profile, the bridge extension and the host's manifest as the
-// per-user installation leaves them, opening the address.
+// A headless browser with a fresh profile, the bridge extension, and the host's manifests as
+// the program's per-user installation writes them, opening the address.
 std::unique_ptr<BrowserProcess> startBrowser(const QString &kind, const QString &address)
 {
-    const QString allowed = kind == u"chromium" ? u"allowed_origins"_qs : u"allowed_extensions"_qs;
-    const QString id = kind == u"chromium"
-                           ? u"chrome-extension://%1/"_qs.arg(
-                                 readAll(packages + u"chromium-extension-id"_qs).trimmed())
-                           : u"popup-bridge@vexlor.fr"_qs;
-    const QByteArray hostManifest = u"{\"name\": \"fr.vexlor.popup_bridge\", \"description\": "
-                                    "\"Vexlor Popup\", \"path\": \"%1\", \"type\": \"stdio\", "
-                                    "\"%2\": [\"%3\"]}"_qs.arg(host, allowed, id)
-                                        .toUtf8();
-    if (kind == u"chromium")
-        return std::make_unique<BrowserProcess>(
-            kind, BrowserProcess::Headless,
-            QStringList{u"--load-extension="_qs + packages + u"chromium"_qs,
-                        u"--disable-features=DisableLoadExtensionCommandLineSwitch"_qs, address},
-            QByteArray(),
-            QMap<QString, QByteArray>{
-                {u"profile/NativeMessagingHosts/"_qs + manifest, hostManifest}});
     // Firefox takes an unsigned add-on dropped into the profile once signatures are off and the
     // profile's scope is enabled.
+    const auto install = [](const QString &home) {
+        writeHostManifests({home, home + u"/.config"_qs}, QStringLiteral(VEXLOR_APP_FOLDER));
+        QDir().mkpath(home + u"/profile/extensions"_qs);
+        QFile::copy(packages + u"vexlor-popup-bridge.xpi"_qs,
+                    home + u"/profile/extensions/popup-bridge@vexlor.fr.xpi"_qs);
+    };
+    const QStringList chromiumExtension = {
+        u"--load-extension="_qs + packages + u"chromium"_qs,
+        u"--disable-features=DisableLoadExtensionCommandLineSwitch"_qs};
     return std::make_unique<BrowserProcess>(
-        kind, BrowserProcess::Headless, QStringList{address},
+        kind, BrowserProcess::Headless,
+        (kind == u"chromium" ? chromiumExtension : QStringList()) + QStringList{address},
         "user_pref(\"xpinstall.signatures.required\", false);\n"
         "user_pref(\"extensions.autoDisableScopes\", 0);\n"
         "user_pref(\"extensions.enabledScopes\", 15);\n",
-        QMap<QString, QByteArray>{{u".mozilla/native-messaging-hosts/"_qs + manifest, hostManifest},
-                                  {u"profile/extensions/"_qs + id + u".xpi"_qs,
-                                   readAll(packages + u"vexlor-popup-bridge.xpi"_qs)}});
+        install);
 }
 
 // The bridge host that the browser started, or 0.

@@ -30,16 +30,16 @@ user_pref("dom.disable_open_during_load", false);
 } // namespace
 
 BrowserProcess::BrowserProcess(const QString &kind, int options, const QStringList &addresses,
-                               const QByteArray &userJs, const QMap<QString, QByteArray> &homeFiles)
+                               const QByteArray &userJs,
+                               const std::function<void(const QString &home)> &prepare)
+    : m_profile(m_home.filePath(kind == u"chromium" ? u".config/chromium"_qs : u"profile"_qs))
 {
-    QMap<QString, QByteArray> files = homeFiles;
-    files.insert(u"profile/user.js"_qs, firefoxUserJs + userJs);
-    for (auto file = files.cbegin(); file != files.cend(); ++file) {
-        QFile out(m_home.filePath(file.key()));
-        QDir().mkpath(QFileInfo(out).absolutePath());
-        if (out.open(QIODevice::WriteOnly))
-            out.write(file.value());
-    }
+    QDir().mkpath(m_profile);
+    QFile file(m_profile + u"/user.js"_qs);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(firefoxUserJs + userJs);
+    if (prepare)
+        prepare(m_home.path());
     QStringList arguments = {u"--no-remote"_qs, u"--profile"_qs, profile()};
     if (options & Headless)
         arguments.append(u"--headless"_qs);

@@ -1,16 +1,17 @@
 #pragma once
 
-#include <QMap>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#include <functional>
 
 // Debian's Chromium ("chromium") or Firefox ("firefox") with a fresh profile of the test's own
 // and nothing that reaches the network by itself, opening the addresses. It leads a process
 // group of its own, ended as a whole when the object goes, and the kernel kills it when the
 // test process dies first; its helpers and native hosts then lose their pipes and end too.
-// homeFiles are written first, each at its path in the browser's home folder, where the
-// profile is "profile"; userJs goes to Firefox's profile.
+// prepare gets the browser's home folder before it starts; userJs goes to Firefox's profile.
+// Chromium's profile is its default one in that home, where its per-user settings go too.
 class BrowserProcess
 {
 public:
@@ -21,7 +22,8 @@ public:
         RemoteDebugging = 2
     };
     BrowserProcess(const QString &kind, int options, const QStringList &addresses,
-                   const QByteArray &userJs = {}, const QMap<QString, QByteArray> &homeFiles = {});
+                   const QByteArray &userJs = {},
+                   const std::function<void(const QString &home)> &prepare = {});
     ~BrowserProcess();
     BrowserProcess(const BrowserProcess &) = delete;
     BrowserProcess &operator=(const BrowserProcess &) = delete;
@@ -29,7 +31,7 @@ public:
     static bool isInstalled(const QString &kind);
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     qint64 pid() const { return m_group; }
-    QString profile() const { return m_home.filePath(QStringLiteral("profile")); }
+    QString profile() const { return m_profile; }
     // Ends the browser and every helper in its group at once, as a crash would.
     void kill();
 
@@ -41,6 +43,7 @@ public:
 
 private:
     QTemporaryDir m_home;
+    QString m_profile;
     QProcess m_process;
     qint64 m_group = 0;
 };
