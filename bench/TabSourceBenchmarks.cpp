@@ -10,7 +10,6 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -28,11 +27,13 @@ namespace {
 constexpr int tabCount = 10;
 constexpr int startTimeoutMs = 90000;
 
+// Pages of their own, each titled "Vexlor bench page <n>", that need no server.
 QStringList pageAddresses()
 {
     QStringList addresses;
     for (int i = 1; i <= tabCount; ++i)
-        addresses.append(titledPage("Vexlor bench page " + QByteArray::number(i)));
+        addresses.append(
+            u"data:text/html;charset=utf-8,<title>Vexlor bench page %1</title>"_qs.arg(i));
     return addresses;
 }
 
@@ -65,17 +66,12 @@ bool openChromiumTab(quint16 port, const QString &address)
 // command line; the others come through DevTools.
 BrowserProcess *chromium()
 {
-    static const QString program = u"/usr/lib/chromium/chromium"_qs;
-    if (!QFileInfo(program).isExecutable())
+    if (!BrowserProcess::isInstalled(u"chromium"_qs))
         return nullptr;
     static const QStringList addresses = pageAddresses();
-    static BrowserProcess browser(
-        program,
-        {u"--headless"_qs, u"--no-sandbox"_qs, u"--disable-gpu"_qs, u"--disable-quic"_qs,
-         u"--no-first-run"_qs, u"--disable-background-networking"_qs,
-         u"--disable-component-update"_qs, u"--disable-sync"_qs, u"--user-data-dir=@PROFILE@"_qs,
-         u"--remote-debugging-port=0"_qs, addresses.first()},
-        {});
+    static BrowserProcess browser(u"chromium"_qs,
+                                  BrowserProcess::Headless | BrowserProcess::RemoteDebugging,
+                                  {addresses.first()});
     static const bool opened = [] {
         QFile portFile(browser.profile() + u"/DevToolsActivePort"_qs);
         if (!waitFor([&] { return portFile.size() > 0; }, startTimeoutMs) ||
@@ -91,13 +87,10 @@ BrowserProcess *chromium()
 // Headless Firefox started with remote debugging, with 10 tabs.
 BrowserProcess *firefox()
 {
-    if (!QFileInfo(QString::fromLatin1(BrowserProcess::kFirefox)).isExecutable())
+    if (!BrowserProcess::isInstalled(u"firefox"_qs))
         return nullptr;
     static BrowserProcess browser(
-        QString::fromLatin1(BrowserProcess::kFirefox),
-        BrowserProcess::firefoxArguments() +
-            QStringList{u"--headless"_qs, u"--remote-debugging-port"_qs, u"0"_qs} + pageAddresses(),
-        BrowserProcess::firefoxUserJs());
+        u"firefox"_qs, BrowserProcess::Headless | BrowserProcess::RemoteDebugging, pageAddresses());
     return &browser;
 }
 

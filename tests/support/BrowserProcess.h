@@ -1,47 +1,49 @@
 #pragma once
 
-#include <QByteArray>
-#include <QMap>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <sys/types.h>
+#include <functional>
 
-// A real browser of the test's own: its profile lives in a temporary folder, and it runs in a
-// session of its own so that it and every helper process it starts end together when the
-// object goes. "@PROFILE@" in the arguments stands for the profile's folder, where userJs goes
-// when there is one. homeFiles are written before the browser starts, each under its path
-// relative to the browser's home folder (the profile is "profile" there).
+// Debian's Chromium ("chromium") or Firefox ("firefox") with a fresh profile of the test's own
+// and nothing that reaches the network by itself, opening the addresses. It leads a process
+// group of its own, ended as a whole when the object goes, and the kernel kills it when the
+// test process dies first; its helpers and native hosts then lose their pipes and end too.
+// prepare gets the browser's home folder before it starts; userJs goes to Firefox's profile.
+// Chromium's profile is its default one in that home, where its per-user settings go too.
 class BrowserProcess
 {
 public:
-    BrowserProcess(const QString &program, const QStringList &arguments, const QByteArray &userJs,
-                   const QMap<QString, QByteArray> &homeFiles = {});
+    enum Option
+    {
+        Windowed = 0,
+        Headless = 1,
+        RemoteDebugging = 2
+    };
+    BrowserProcess(const QString &kind, int options, const QStringList &addresses,
+                   const QByteArray &userJs = {},
+                   const std::function<void(const QString &home)> &prepare = {});
     ~BrowserProcess();
-
     BrowserProcess(const BrowserProcess &) = delete;
     BrowserProcess &operator=(const BrowserProcess &) = delete;
 
+    static bool isInstalled(const QString &kind);
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     qint64 pid() const { return m_group; }
-    QString profile() const;
+    QString profile() const { return m_profile; }
+    // Ends the browser and every helper in its group at once, as a crash would.
+    void kill();
 
-    // Debian's browsers with a fresh profile and nothing that reaches the network by itself,
-    // opening the given addresses.
-    static constexpr const char *kChromium = "/usr/bin/chromium";
-    static constexpr const char *kFirefox = "/usr/bin/firefox-esr";
-    static QStringList chromiumArguments();
-    static QStringList firefoxArguments();
-    static QByteArray firefoxUserJs();
+    // "VEXLOR_BROWSER=<home>", which every process of this browser inherits.
+    QByteArray marker() const { return "VEXLOR_BROWSER=" + QFile::encodeName(m_home.path()); }
+    // The processes whose environment holds the entry, and whose executable has the given name
+    // when there is one.
+    static QList<qint64> processesWith(const QByteArray &entry, const QString &executable = {});
 
 private:
-    void stop();
-
     QTemporaryDir m_home;
+    QString m_profile;
     QProcess m_process;
-    pid_t m_group = 0;
+    qint64 m_group = 0;
 };
-
-// A page whose title is the given text, which may hold UTF-8.
-QString titledPage(const QByteArray &title);

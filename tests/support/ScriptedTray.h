@@ -8,23 +8,21 @@
 
 #include <functional>
 
-// A notification area the test controls: it can be missing, it records the icon, and a test
-// clicks the icon by emitting its signals. While the menu is "open", duringMenu runs, as the
-// events that arrive while a real menu is open would.
+// A notification area the test controls: it can be missing, it records the icon's tip, and a
+// test clicks the icon by emitting its signals. While the menu is "open", duringMenu runs, as
+// the events that arrive while a real menu is open would.
 class ScriptedTray : public TrayIcon
 {
     Q_OBJECT
 public:
     bool isAvailable() const override { return m_available; }
-    bool add(const QIcon &icon, const QString &tip) override
+    bool add(const QIcon &, const QString &tip) override
     {
         ++m_addRequests;
         if (m_shown || !m_available)
             return false;
-        m_shown = true;
-        m_icon = icon;
         m_tip = tip;
-        return true;
+        return m_shown = true;
     }
     void remove() override { m_shown = false; }
     bool isShown() const override { return m_shown; }
@@ -38,7 +36,6 @@ public:
     bool m_available = true;
     bool m_shown = false;
     int m_addRequests = 0;
-    QIcon m_icon;
     QString m_tip;
     QList<QMenu *> m_poppedUp;
     std::function<void()> m_duringMenu;

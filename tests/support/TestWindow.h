@@ -20,12 +20,7 @@ class TestWindow
     QTemporaryDir m_root;
 
 public:
-    TestWindow()
-    {
-        QDir(m_root.path()).mkpath(QStringLiteral("app/Lang"));
-        folders = {m_root.filePath(QStringLiteral("etc-xdg")),
-                   m_root.filePath(QStringLiteral("home-config"))};
-    }
+    TestWindow() { QDir(m_root.path()).mkpath(QStringLiteral("app/Lang")); }
 
     QString root() const { return m_root.path(); }
     QString appFolder() const { return m_root.filePath(QStringLiteral("app")); }
@@ -42,7 +37,8 @@ public:
         return *form;
     }
 
-    ConfigFolders folders;
+    ConfigFolders folders{m_root.filePath(QStringLiteral("etc-xdg")),
+                          m_root.filePath(QStringLiteral("home-config"))};
     ScriptedBrowserSource source;
     RecordingSoundPlayer sound;
     ScriptedDialogs dialogs;

@@ -1,0 +1,183 @@
+#pragma once
+
+#include "app/StartUp.h"
+#include "platform/CompositeBrowserSource.h"
+#include "sources/tabs/TabSourceSettings.h"
+#include "support/BrowserProcess.h"
+#include "support/ListRows.h"
+#include "support/RecordingOpener.h"
+#include "support/RecordingSoundPlayer.h"
+#include "support/ScriptedDialogs.h"
+#include "support/TestFiles.h"
+#include "support/X11TestDisplay.h"
+#include "ui/Form1.h"
+
+#include <QHash>
+#include <QPushButton>
+#include <QSet>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+
+constexpr int startTimeoutMs = 90000;
+constexpr int scanTimeoutMs = 30000;
+
+// Serves on 127.0.0.1 pages whose titles the test chooses, at addresses that do not hold them.
+// Every page tells the server when it goes away, so that the test learns when a browser really
+// closed it. An opener page opens, with window.open, every address handed to openFromPage(), as
+// a page opens popups; it asks for them again 100 ms after each answer, so none opens twice.
+class TitledPageServer
+{
+public:
+    TitledPageServer()
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                socket->setParent(&m_server);
+                QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                                 [=, this] { serve(socket); });
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QString url(const QString &title, const QString &path, bool opener = false)
+    {
+        const QString address = u"http://127.0.0.1:%1/"_qs.arg(m_server.serverPort()) + path;
+        m_titles.insert(QUrl(address).path(), title);
+        if (opener)
+            m_openers.insert(QUrl(address).path());
+        return address;
+    }
+    void openFromPage(const QStringList &addresses) { m_toOpen += addresses; }
+    bool wasServed(const QString &address) const { return m_served.contains(QUrl(address).path()); }
+    bool isGone(const QString &address) const { return m_gone.contains(QUrl(address).path()); }
+
+private:
+    // One request per connection: the answer closes it. sendBeacon still reaches the server
+    // from a page that is being closed.
+    void serve(QTcpSocket *socket)
+    {
+        const QByteArray request = socket->property("request").toByteArray() + socket->readAll();
+        socket->setProperty("request", request);
+        if (!request.contains("\r\n\r\n") || socket->property("answered").toBool())
+            return;
+        socket->setProperty("answered", true);
+        const QString path = QUrl(QString::fromLatin1(request.split(' ').value(1))).path();
+        m_served.insert(path);
+        if (path.startsWith(u"/gone/"))
+            m_gone.insert(path.mid(5));
+        QByteArray body;
+        if (m_titles.contains(path))
+            body = "<!doctype html><meta charset=\"utf-8\"><title>" +
+                   m_titles.value(path).toHtmlEscaped().toUtf8() +
+                   "</title><p>Vexlor test page<script>addEventListener('pagehide', () => "
+                   "navigator.sendBeacon('/gone' + location.pathname));" +
+                   (m_openers.contains(path)
+                        ? "(async function poll() { try { const answer = await fetch('/to-open', "
+                          "{cache: 'no-store'}); for (const address of (await answer.text())"
+                          ".split('\\n').filter(a => a)) window.open(address); } catch (e) {} "
+                          "setTimeout(poll, 100); })();"
+                        : "") +
+                   "</script>";
+        else if (path == u"/to-open")
+            body = std::exchange(m_toOpen, {}).join(u'\n').toUtf8();
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+                      "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    QHash<QString, QString> m_titles; // by decoded path, as the sets below
+    QSet<QString> m_openers, m_served, m_gone;
+    QStringList m_toOpen;
+};
+
+// What an end-to-end test keeps for its whole run: a runtime folder of its own, so that the
+// bridge's socket and every temporary file are the test's and no other program's; the X display
+// held steady; the page server; and the settings of tab-level backends that look for browsers
+// in a /proc of the test's own, where see() puts the test's browsers and no other.
+struct EndToEndRig
+{
+    EndToEndRig()
+    {
+        QFile::setPermissions(runtime.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        qputenv("TMPDIR", QFile::encodeName(runtime.path()));
+        QDir().mkpath(tabs.procRoot = runtime.filePath(u"proc"_qs));
+    }
+    // In initTestCase.
+    void verifyReady() { QVERIFY2(runtime.isValid() && display->isConnected(), "no X display"); }
+    // In init(), for tests whose rows are browsers ("chromium", "firefox") and those that use
+    // Chromium.
+    static void skipUnlessInstalled()
+    {
+        const QString kind = QString::fromLatin1(QTest::currentDataTag());
+        if (!BrowserProcess::isInstalled(kind.isEmpty() ? u"chromium"_qs : kind))
+            QSKIP("the browser is not installed");
+    }
+    static void browserRows()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("chromium") << u"chromium"_qs;
+        QTest::newRow("firefox") << u"firefox"_qs;
+    }
+    void see(const BrowserProcess &browser)
+    {
+        const QString pid = QString::number(browser.pid());
+        QFile::link(u"/proc/"_qs + pid, tabs.procRoot + u'/' + pid);
+    }
+
+    QTemporaryDir runtime;
+    std::unique_ptr<X11TestDisplay> display = X11TestDisplay::connectSteadily(30000);
+    TitledPageServer pages;
+    TabSourceSettings tabs;
+};
+
+// The whole program over the page sources the test gives it: its window built and started as
+// at log-on with the keyword file given, its timer scanning twice a second.
+struct ProgramRig
+{
+    ProgramRig(const QByteArray &keywordFile,
+               const std::function<void(CompositeBrowserSource &)> &addBackends)
+    {
+        writeBytes(folder.filePath(u"mtrl.dll"_qs), keywordFile);
+        addBackends(source);
+        form =
+            std::make_unique<Form1>(Form1Services{source, sound, dialogs, opener, folder.path()});
+        runStartUp(*form);
+        QObject::connect(form->Timer1, &QTimer::timeout, form.get(), [this] { ++ticks; });
+    }
+    // As the user adds one with the "Ajouter" button.
+    void addKeyword(const QString &keyword)
+    {
+        dialogs.answer(keyword);
+        form->Command5->click();
+    }
+    QSet<QString> pageNames() const { return set(column(form->ListView1, 0)); }
+    QSet<QString> addresses() const { return set(column(form->ListView1, 1)) - QSet{QString()}; }
+    // The journal's rows, as (keyword, address).
+    QSet<QPair<QString, QString>> journal() const
+    {
+        QSet<QPair<QString, QString>> rows;
+        for (int r = 0; r < closings(); ++r)
+            rows.insert({form->ListView4->topLevelItem(r)->text(1),
+                         form->ListView4->topLevelItem(r)->text(2)});
+        return rows;
+    }
+    int closings() const { return form->ListView4->topLevelItemCount(); }
+    static QSet<QString> set(const QStringList &texts) { return {texts.begin(), texts.end()}; }
+
+    QTemporaryDir folder;
+    CompositeBrowserSource source;
+    RecordingSoundPlayer sound;
+    ScriptedDialogs dialogs;
+    RecordingOpener opener;
+    std::unique_ptr<Form1> form;
+    int ticks = 0;
+};
