@@ -4,20 +4,31 @@
 
 #include <QJsonDocument>
 
-BridgePeer::BridgePeer(const QString &socketPath)
+BridgePeer::BridgePeer(const QString &socketPath) : BridgePeer(new QLocalSocket)
 {
-    connect(&m_socket, &QLocalSocket::readyRead, this, [this] {
-        m_reader.append(m_socket.readAll());
+    m_socket->connectToServer(socketPath);
+    m_socket->waitForConnected(5000);
+}
+
+BridgePeer::BridgePeer(QLocalSocket *accepted, QObject *parent)
+    : QObject(parent), m_socket(accepted)
+{
+    m_socket->setParent(this);
+    const auto read = [this] {
+        if (!m_socket->isOpen())
+            return;
+        m_reader.append(m_socket->readAll());
         while (const auto frame = m_reader.next())
             m_received.append(frame->payload);
-    });
-    m_socket.connectToServer(socketPath);
+    };
+    connect(m_socket, &QLocalSocket::readyRead, this, read);
+    read();
 }
 
 void BridgePeer::sendRaw(const QByteArray &bytes)
 {
-    m_socket.write(bytes);
-    m_socket.flush();
+    m_socket->write(bytes);
+    m_socket->flush();
 }
 
 void BridgePeer::sendHello(qint64 browserPid, const QString &browser)
@@ -27,10 +38,30 @@ void BridgePeer::sendHello(qint64 browserPid, const QString &browser)
 
 void BridgePeer::sendTabs(const QJsonArray &tabs)
 {
-    send(QJsonDocument(QJsonObject{{u"tabs"_qs, tabs}}).toJson(QJsonDocument::Compact));
+    send(tabsMessage(tabs));
 }
 
 QJsonObject BridgePeer::tab(qint64 id, const QString &title, const QString &url)
 {
     return {{u"id"_qs, id}, {u"windowId"_qs, 1}, {u"title"_qs, title}, {u"url"_qs, url}};
+}
+
+QByteArray BridgePeer::tabsMessage(const QJsonArray &tabs)
+{
+    return QJsonDocument(QJsonObject{{u"tabs"_qs, tabs}}).toJson(QJsonDocument::Compact);
+}
+
+BridgeListener::BridgeListener(const QString &socketPath)
+{
+    connect(this, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket *socket = nextPendingConnection())
+            peers.append(new BridgePeer(socket, this));
+    });
+    removeServer(socketPath);
+    listen(socketPath);
+}
+
+QList<QByteArray> BridgeListener::received(qsizetype connection) const
+{
+    return connection < peers.size() ? peers[connection]->received() : QList<QByteArray>{};
 }

@@ -1,0 +1,441 @@
+#include "lang/LanguageFile.h"
+#include "platform/AtomicFile.h"
+#include "settings/Ini.h"
+#include "settings/StartAtLogOn.h"
+#include "support/TestFiles.h"
+#include "support/TestWindow.h"
+#include "ui/CommonDialog.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray kHandWritten =
+    "; réglages\r\n[Other]\r\nCheck1=9\r\n\r\n  [ config ]  \r\n"
+    "  TEXT1   =   C:\\sons\\bip\xe9.wav   \r\ncheck2=0\r\n;Check3=1\r\n"
+    "no equals sign\r\nCheck4=\r\nQuoted=\"  two  \"\r\n"
+    "[CONFIG]\r\nCheck1=second section\r\n";
+
+QString entryIn(const QString &configFolder)
+{
+    return configFolder + "/autostart/Vexlor Popup 2007.desktop";
+}
+
+// desktop-file-validate finds nothing to say about the entry.
+void verifyValid(const QString &entry)
+{
+    QProcess process;
+    process.start(QStandardPaths::findExecutable("desktop-file-validate"), {entry});
+    QVERIFY2(process.waitForFinished(30000), "desktop-file-utils is missing");
+    const QByteArray output = process.readAllStandardOutput() + process.readAllStandardError();
+    QVERIFY2(process.exitCode() == 0 && output.isEmpty(), output.constData());
+}
+
+} // namespace
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void handWrittenFilesReadAsWindowsReadsThem_data();
+    void handWrittenFilesReadAsWindowsReadsThem();
+    void writesKeepTheFilesLayoutAndNeverMakeAFolder();
+    void failedWriteLeavesTheOldFileWhole();
+    void aLinkToAnotherOwnersFileIsNeverWrittenThrough_data();
+    void aLinkToAnotherOwnersFileIsNeverWrittenThrough();
+    void clicksApplyTheirEffectAndWriteOnlyTheirKey();
+    void storedStatesAreLoadedWithTheirEffects_data();
+    void storedStatesAreLoadedWithTheirEffects();
+    void soundFileChoiceIsWrittenAtOnceAndCancelKeepsIt();
+    void tickingWritesOneEntryThatSessionsRun_data();
+    void tickingWritesOneEntryThatSessionsRun();
+    void untickingRemovesEveryEntryAndTellsWhatCannotBe();
+    void aProgramOthersCanReplaceGetsOnlyTheUsersEntry_data();
+    void aProgramOthersCanReplaceGetsOnlyTheUsersEntry();
+
+private:
+    QString config() const { return m_window->path("config.ini"); }
+    QString stored(const QString &key) const
+    {
+        return ReadIniFrom(config(), "Config", key, "<none>");
+    }
+
+    std::unique_ptr<TestWindow> m_window;
+};
+
+void TestSettings::init()
+{
+    m_window = std::make_unique<TestWindow>();
+}
+
+void TestSettings::cleanup()
+{
+    QVERIFY(m_window->dialogs.allAnswered());
+    m_window.reset();
+}
+
+void TestSettings::handWrittenFilesReadAsWindowsReadsThem_data()
+{
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("blanks, case, cp1252")
+        << QString("Config") << QString("Text1") << QString("C:\\sons\\bipé.wav");
+    QTest::newRow("key in another case") << QString("CONFIG") << QString("Check2") << QString("0");
+    QTest::newRow("comment") << QString("Config") << QString("Check3") << QString("-");
+    QTest::newRow("present, empty") << QString("Config") << QString("Check4") << QString("");
+    QTest::newRow("quoted") << QString("Config") << QString("Quoted") << QString("  two  ");
+    QTest::newRow("first section only") << QString("Config") << QString("Check1") << QString("-");
+    QTest::newRow("other section") << QString("other") << QString("CHECK1") << QString("9");
+    QTest::newRow("missing section") << QString("Missing") << QString("Text1") << QString("-");
+}
+
+void TestSettings::handWrittenFilesReadAsWindowsReadsThem()
+{
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QString, expected);
+    const QString file = m_window->path("hand.ini");
+    for (const QByteArray &ends : {QByteArray("\r\n"), QByteArray("\n")}) {
+        writeBytes(file, QByteArray(kHandWritten).replace("\r\n", ends));
+        QCOMPARE(ReadIniFrom(file, section, key, "-"), expected);
+    }
+    QCOMPARE(ReadIniFrom(m_window->path("none.ini"), section, key, "-"), QString("-"));
+    QCOMPARE(ReadIniFrom(m_window->appFolder(), section, key, "-"), QString("-"));
+}
+
+void TestSettings::writesKeepTheFilesLayoutAndNeverMakeAFolder()
+{
+    const QString file = m_window->path("cp1252.ini");
+    writeBytes(file, "[Config]\r\nText1=bip\xe9.wav\r\n[Last]\r\nKey=1");
+    QVERIFY(WriteIniTo(file, "config", "Check1", "0"));
+    QVERIFY(WriteIniTo(file, "Last", "Added", "yes"));
+    QVERIFY(WriteIniTo(file, "New", "Key", "v"));
+    QCOMPARE(readBytes(file),
+             QString("[Config]\r\nText1=bipé.wav\r\nCheck1=0\r\n[Last]\r\nKey=1\r\n"
+                     "Added=yes\r\n\r\n[New]\r\nKey=v\r\n")
+                 .toUtf8());
+
+    QVERIFY(!WriteIniTo(m_window->path("missing/config.ini"), "Config", "Check1", "1"));
+    QVERIFY(!QFile::exists(m_window->path("missing")));
+    QVERIFY(!WriteIniTo(m_window->path("Lang"), "Config", "Check1", "1"));
+    QVERIFY(QFileInfo(m_window->path("Lang")).isDir());
+}
+
+void TestSettings::failedWriteLeavesTheOldFileWhole()
+{
+    const QByteArray old = "[Config]\nCheck1=1\n";
+    writeBytes(config(), old);
+    // Files of this process may not grow past 64 bytes: the new file cannot be written whole.
+    rlimit saved{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 64;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = WriteIniTo(config(), "Config", "Text1", QString(200, u'p'));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+
+    QVERIFY(!written);
+    QCOMPARE(readBytes(config()), old);
+    QCOMPARE(QDir(m_window->appFolder()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"config.ini"});
+}
+
+void TestSettings::aLinkToAnotherOwnersFileIsNeverWrittenThrough_data()
+{
+    QTest::addColumn<QString>("writer");
+    QTest::addColumn<bool>("linkOfAnother");
+    QTest::addColumn<bool>("fileOfAnother");
+    for (const char *writer : {"settings", "language file", "data file"}) {
+        QTest::addRow("%s, own link and file", writer) << QString(writer) << false << false;
+        QTest::addRow("%s, link to another's file", writer) << QString(writer) << false << true;
+        QTest::addRow("%s, link another planted", writer) << QString(writer) << true << false;
+    }
+}
+
+void TestSettings::aLinkToAnotherOwnersFileIsNeverWrittenThrough()
+{
+    QFETCH(QString, writer);
+    QFETCH(bool, linkOfAnother);
+    QFETCH(bool, fileOfAnother);
+    const bool refused = linkOfAnother || fileOfAnother;
+    if (refused && ::geteuid() != 0)
+        QSKIP("only root can give a file to another user");
+    const QString target = m_window->root() + "/elsewhere";
+    const QByteArray before = "[Form1]\nsecret=1\n";
+    writeBytes(target, before);
+    const QString link = m_window->path("Lang/Francais.lng");
+    QVERIFY(QFile::link(target, link));
+    if (fileOfAnother)
+        QCOMPARE(::chown(QFile::encodeName(target).constData(), 65534, 65534), 0);
+    if (linkOfAnother)
+        QCOMPARE(::lchown(QFile::encodeName(link).constData(), 65534, 65534), 0);
+    if (refused)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("lien vers un fichier d'un autre"));
+
+    if (writer == "settings") {
+        QCOMPARE(WriteIniTo(link, "Form1", "Form.Caption", "Vexlor"), !refused);
+    } else if (writer == "language file") {
+        QWidget window;
+        window.setObjectName("Form1");
+        window.setWindowTitle("Vexlor");
+        WriteLanguageFile({&window, {}}, link);
+    } else {
+        QFileDevice::FileError error = QFileDevice::NoError;
+        QCOMPARE(writeAtomically(link, "[Form1]\nForm.Caption=Vexlor\n", std::nullopt, &error),
+                 !refused);
+        QCOMPARE(error, refused ? QFileDevice::PermissionsError : QFileDevice::NoError);
+    }
+    QCOMPARE(readBytes(target).contains("Form.Caption=Vexlor"), !refused);
+    if (refused)
+        QCOMPARE(readBytes(target), before);
+    QVERIFY(QFileInfo(link).isSymLink());
+}
+
+void TestSettings::clicksApplyTheirEffectAndWriteOnlyTheirKey()
+{
+    Form1 &form = m_window->start();
+    QVERIFY(!QFile::exists(config())); // a first start writes no option
+    form.Check1->click();
+    QVERIFY(!form.FramePlus5->isEnabled() && !form.Text1->isEnabled());
+    QVERIFY(!form.Command2->isEnabled());
+    QCOMPARE(readBytes(config()), QByteArray("[Config]\nCheck1=0\n"));
+    form.Check1->click();
+    QVERIFY(form.FramePlus5->isEnabled() && form.Text1->isEnabled() && form.Command2->isEnabled());
+    form.Check4->click();
+    QVERIFY(form.Timer1->isActive());
+    QCOMPARE(readBytes(config()), QByteArray("[Config]\nCheck1=1\nCheck4=1\n"));
+    form.Check2->click();
+    QVERIFY(!form.Timer1->isActive());
+    QCOMPARE(stored("Check2"), QString("0"));
+    const int walks = m_window->source.m_walks;
+    form.Check2->click();
+    QCOMPARE(stored("Check2"), QString("1"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->source.m_walks > walks, 5000);
+
+    // A greyed box, clicked by the mouse, gives only 0 or 1.
+    writeBytes(config(), "[Config]\nCheck4=2\n");
+    Form1 &greyed = m_window->start();
+    greyed.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&greyed));
+    QCOMPARE(greyed.Check4->checkState(), Qt::PartiallyChecked);
+    QCOMPARE(stored("Check4"), QString("2"));
+    greyed.VexlorCmd2->click();
+    greyed.ButtonPlus3->click();
+    for (const char *expected : {"1", "0", "1"}) {
+        QTest::mouseClick(greyed.Check4, Qt::LeftButton, {},
+                          QPoint(8, greyed.Check4->height() / 2));
+        QCOMPARE(stored("Check4"), QString(expected));
+    }
+}
+
+void TestSettings::storedStatesAreLoadedWithTheirEffects_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("check1");
+    QTest::addColumn<int>("check2");
+    QTest::addColumn<QByteArray>("after"); // the file after start-up, when it changed
+    QTest::newRow("no file") << QByteArray() << 1 << 1 << QByteArray();
+    QTest::newRow("stored 0 runs the clicks")
+        << QByteArray("[Config]\nCheck1=0\nCheck2=0\n") << 0 << 0 << QByteArray();
+    QTest::newRow("keys in another case") << QByteArray("[config]\r\ncheck2 = 0\r\n") << 1 << 0
+                                          << QByteArray("[config]\r\ncheck2=0\r\n");
+    QTest::newRow("built-in states write nothing")
+        << QByteArray("[Config]\nCheck1= 1\nCheck2=1 \n") << 1 << 1 << QByteArray();
+    QTest::newRow("not a number") << QByteArray("[Config]\nCheck1=oui\nCheck2=\n") << 1 << 1
+                                  << QByteArray();
+    QTest::newRow("outside 0 to 2")
+        << QByteArray("[Config]\nCheck1=3\nCheck2=-1\n") << 1 << 1 << QByteArray();
+    QTest::newRow("beyond 16 bits")
+        << QByteArray("[Config]\nCheck1=65536\n") << 1 << 1 << QByteArray();
+    QTest::newRow("greyed") << QByteArray("[Config]\nCheck1=2\nCheck2=2\n") << 2 << 2
+                            << QByteArray();
+}
+
+void TestSettings::storedStatesAreLoadedWithTheirEffects()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, check1);
+    QFETCH(int, check2);
+    QFETCH(QByteArray, after);
+    const Qt::CheckState qtState[] = {Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked};
+    if (!file.isEmpty())
+        writeBytes(config(), file);
+    Form1 &form = m_window->start();
+    QCOMPARE(form.Check1->checkState(), qtState[check1]);
+    QCOMPARE(form.Check2->checkState(), qtState[check2]);
+    QCOMPARE(form.Check3->checkState(), Qt::Unchecked);
+    QCOMPARE(form.Text1->isEnabled(), check1 != 0);
+    QCOMPARE(form.FramePlus5->isEnabled(), check1 != 0);
+    QCOMPARE(form.Timer1->isActive(), check2 != 0);
+    QCOMPARE(readBytes(config()), after.isEmpty() ? file : after);
+}
+
+void TestSettings::soundFileChoiceIsWrittenAtOnceAndCancelKeepsIt()
+{
+    writeBytes(config(), "[Config]\nText1=\n");
+    Form1 &form = m_window->start();
+    QCOMPARE(form.Text1->text(), m_window->path("sound.wav"));
+    form.Text1->setText("/tmp/typed.wav");
+    m_window->dialogs.answer(std::nullopt);
+    form.Command2->click();
+    QCOMPARE(form.Text1->text(), QString("/tmp/typed.wav"));
+    QCOMPARE(stored("Text1"), QString());
+
+    m_window->dialogs.answer(QString("/home/léa/premier.wav"));
+    form.Command2->click();
+    QCOMPARE(m_window->dialogs.m_shown[1].text, QString("Fichier son Wav|*.wav"));
+    QCOMPARE(stored("Text1"), QString("/home/léa/premier.wav"));
+    // A typed path is not written at once; a cancelled dialog still holds the earlier choice.
+    form.Text1->setText("/tmp/typed.wav");
+    m_window->dialogs.answer(std::nullopt);
+    form.Command2->click();
+    QCOMPARE(m_window->dialogs.m_openFileNames,
+             (QStringList{QString(), QString(), QString("/home/léa/premier.wav")}));
+    QCOMPARE(form.Text1->text(), QString("/home/léa/premier.wav"));
+    QCOMPARE(m_window->start().Text1->text(), QString("/home/léa/premier.wav"));
+    QCOMPARE(m_window->form->CommonDialog1->FileName, QString());
+}
+
+void TestSettings::tickingWritesOneEntryThatSessionsRun_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("plain") << QString("app");
+    QTest::newRow("blanks") << QString("Mes programmes/Vexlor Popup 2007");
+    QTest::newRow("shell characters") << QString("a$b\"c'd\\e`f;g&h|i(j)*?#~<k>");
+    QTest::newRow("accents and tab") << QString("Logiciels été\tà jour");
+    QTest::newRow("percent doubled") << QString("100%");
+}
+
+void TestSettings::tickingWritesOneEntryThatSessionsRun()
+{
+    QFETCH(QString, folder);
+    // As root the entry is for every user, and the user's own stale one, which would hide it,
+    // goes.
+    const QString where = ::geteuid() == 0 ? m_window->folders.system : m_window->folders.user;
+    QVERIFY(
+        SetRegistryValue({{}, m_window->folders.user}, kRunSubKey, kRunValueName, "/old", REG_SZ));
+    const QString program = m_window->root() + '/' + folder + "/vexlor-popup";
+    const QString marker = m_window->root() + "/started";
+    writeAll(program, "#!/bin/sh\necho started > '" + marker.toUtf8() + "'\n");
+    QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                               QFile::ReadOther));
+    if (folder == "app") {
+        writeBytes(config(), "[Config]\nCheck3=1\n");
+        m_window->start(); // a stored tick writes the entry again at every start
+    } else {
+        QVERIFY(SetRegistryValue(m_window->folders, kRunSubKey, kRunValueName, program, REG_SZ));
+    }
+    const QString entry = entryIn(where);
+    if (folder == "100%")
+        QVERIFY(readBytes(entry).contains("/100%%/"));
+    if (folder == "app")
+        QCOMPARE(readBytes(entry), "[Desktop Entry]\nType=Application\nName=Vexlor Popup 2007\n"
+                                   "Exec=" +
+                                       program.toUtf8() + "\n");
+    struct stat status = {};
+    QCOMPARE(stat(QFile::encodeName(entry).constData(), &status), 0);
+    QCOMPARE(status.st_mode & 0777, 0644u); // every session reads it
+    QCOMPARE(QFile::exists(entryIn(m_window->folders.user)), where == m_window->folders.user);
+    verifyValid(entry);
+    if (folder == "100%")
+        return;      // gio launch cannot load an entry whose command holds %%
+    QProcess launch; // the desktop's own launcher runs the command as a session would
+    launch.start(QStandardPaths::findExecutable("gio"), {"launch", entry});
+    QVERIFY2(launch.waitForFinished(30000), "libglib2.0-bin is missing");
+    QVERIFY2(launch.exitCode() == 0, launch.readAllStandardError().constData());
+    QTRY_VERIFY_WITH_TIMEOUT(readBytes(marker) == "started\n", 10000);
+}
+
+void TestSettings::untickingRemovesEveryEntryAndTellsWhatCannotBe()
+{
+    Form1 &form = m_window->start();
+    form.Check3->click();
+    QVERIFY(
+        SetRegistryValue({{}, m_window->folders.user}, kRunSubKey, kRunValueName, "/old", REG_SZ));
+    form.Check3->click();
+    QVERIFY(!QFile::exists(entryIn(m_window->folders.system)));
+    QVERIFY(!QFile::exists(entryIn(m_window->folders.user)));
+    QCOMPARE(stored("Check3"), QString("0"));
+    form.Check3->click();
+    form.Check3->click(); // nothing left to remove: nothing to tell
+    QVERIFY(m_window->dialogs.m_shown.isEmpty());
+
+    // Something in place of the entry that cannot be removed as a file.
+    QVERIFY(QDir().mkpath(entryIn(m_window->folders.system) + "/inside"));
+    form.Check3->click();
+    form.Check3->click();
+    // Nowhere to write: a configuration folder whose parent is a regular file.
+    writeBytes(m_window->root() + "/blocker", "");
+    m_window->folders = {m_window->root() + "/blocker/xdg", m_window->root() + "/blocker/config"};
+    Form1 &nowhere = m_window->start();
+    nowhere.Check3->click();
+    QCOMPARE(nowhere.Check3->checkState(), Qt::Checked);
+    QCOMPARE(stored("Check3"), QString("1"));
+    const QStringList told{"Vexlor Popup n'a pas pu être retiré du démarrage de la session.",
+                           "Vexlor Popup n'a pas pu être inscrit au démarrage de la session."};
+    QCOMPARE(m_window->dialogs.m_shown.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(m_window->dialogs.m_shown[i].text, told[i]);
+        QCOMPARE(m_window->dialogs.m_shown[i].icon, Dialogs::Icon::Warning);
+    }
+}
+
+void TestSettings::aProgramOthersCanReplaceGetsOnlyTheUsersEntry_data()
+{
+    QTest::addColumn<QString>("changed");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("otherOwner");
+    QTest::addColumn<bool>("allUsers");
+    QTest::newRow("root's alone") << QString("app") << 0755 << false << true;
+    QTest::newRow("a folder above open to all") << QString() << 0777 << false << false;
+    QTest::newRow("its folder open to the group") << QString("app") << 0775 << false << false;
+    QTest::newRow("its folder another user's") << QString("app") << 0755 << true << false;
+    QTest::newRow("program open to others")
+        << QString("app/vexlor-popup") << 0757 << false << false;
+    QTest::newRow("program another user's") << QString("app/vexlor-popup") << 0755 << true << false;
+}
+
+void TestSettings::aProgramOthersCanReplaceGetsOnlyTheUsersEntry()
+{
+    QFETCH(QString, changed);
+    QFETCH(int, mode);
+    QFETCH(bool, otherOwner);
+    QFETCH(bool, allUsers);
+    if (::geteuid() != 0)
+        QSKIP("only root writes the entry for every user");
+    writeBytes(m_window->path("vexlor-popup"), "");
+    const QByteArray path = QFile::encodeName(m_window->root() + '/' + changed);
+    QCOMPARE(::chmod(path.constData(), static_cast<mode_t>(mode)), 0);
+    if (otherOwner)
+        QCOMPARE(::chown(path.constData(), 65534, 65534), 0);
+    // An entry left from when the folder was safe would start what others put there now.
+    writeAll(entryIn(m_window->folders.system), "[Desktop Entry]\n");
+
+    m_window->start().Check3->click();
+    QCOMPARE(QFile::exists(entryIn(m_window->folders.system)), allUsers);
+    QCOMPARE(QFile::exists(entryIn(m_window->folders.user)), !allUsers);
+    QVERIFY(readBytes(entryIn(allUsers ? m_window->folders.system : m_window->folders.user))
+                .contains("Exec=" + m_window->path("vexlor-popup").toUtf8()));
+    QVERIFY(m_window->dialogs.m_shown.isEmpty());
+}
+
+QTEST_MAIN(TestSettings)
+#include "tst_settings.moc"
