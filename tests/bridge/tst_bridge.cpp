@@ -5,14 +5,13 @@
 #include "support/BridgePeer.h"
 
 #include <QBuffer>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <climits>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -31,31 +30,12 @@ QByteArray tabsMessage(int marker)
     return BridgePeer::tabsMessage({BridgePeer::tab(marker, u"Tab %1"_qs.arg(marker))});
 }
 
-Frames framesIn(const QByteArray &stream)
-{
-    FrameReader reader;
-    reader.append(stream);
-    Frames frames;
-    while (const auto frame = reader.next())
-        frames.append(frame->oversize ? "<oversize>" : frame->payload);
-    return reader.isMidFrame() ? Frames{"<cut>"} : frames;
-}
-
 QStringList namesOf(const QList<BrowserPage> &pages)
 {
     QStringList names;
     for (const BrowserPage &page : pages)
         names.append(page.pageName.value_or(u"<unread>"_qs));
     return names;
-}
-
-WindowHandle handleOf(BridgeSource &source, const QString &name)
-{
-    for (const BrowserPage &page : source.walk()) {
-        if (page.pageName == name)
-            return page.handle;
-    }
-    return {};
 }
 
 sockaddr_un addressOf(const QString &path)
@@ -67,45 +47,28 @@ sockaddr_un addressOf(const QString &path)
     return address;
 }
 
-// The host's relay between a real pipe, written as the browser writes it (without blocking, so
-// that a large message goes in while the relay on this thread reads it), and the socket.
+// The host's relay between a real pipe, written as the browser writes it, and the socket.
 struct Relay
 {
     explicit Relay(const QString &socketPath, HostRelay::Settings settings = {})
-        : ends(pipe()), input(ends[0]), relay(&input, &output, socketPath, settings)
+        : input(::pipe2(ends, O_CLOEXEC) == 0 ? ends[0] : -1),
+          relay(&input, &output, socketPath, settings)
     {
-        ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
         output.open(QIODevice::WriteOnly);
     }
     ~Relay() { closeBrowser(); }
-    static std::array<int, 2> pipe()
-    {
-        std::array<int, 2> ends{-1, -1};
-        return ::pipe2(ends.data(), O_CLOEXEC) == 0 ? ends : std::array<int, 2>{-1, -1};
-    }
     bool write(const QByteArray &bytes)
     {
-        qsizetype done = 0;
-        for (const QDeadlineTimer deadline(waitMs);
-             done < bytes.size() && !deadline.hasExpired();) {
-            const ssize_t count = ::write(ends[1], bytes.constData() + done,
-                                          static_cast<size_t>(bytes.size() - done));
-            if (count > 0)
-                done += count;
-            else
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        }
-        return done == bytes.size();
+        return ::write(ends[1], bytes.constData(), size_t(bytes.size())) == bytes.size();
     }
     bool send(const QByteArray &payload) { return write(frameOf(payload)); }
     void closeBrowser()
     {
         if (ends[1] >= 0)
-            ::close(ends[1]);
-        ends[1] = -1;
+            ::close(std::exchange(ends[1], -1));
     }
 
-    std::array<int, 2> ends;
+    int ends[2] = {-1, -1};
     PipeInput input;
     QBuffer output;
     HostRelay relay;
@@ -119,17 +82,13 @@ class TestBridge : public QObject
 
 private slots:
     void init();
-    void framesComeOutWhateverTheChunks_data();
-    void framesComeOutWhateverTheChunks();
-    void relayGreetsThenCarriesMessagesBothWays();
+    void relayGreetsThenCarriesOnlyValidMessagesBothWays();
     void relayKeepsTheLatestWhileTheProgramIsAway();
-    void relayDropsWhatTheBridgeDoesNotAllow();
     void relayRefusesAProgramOfAnotherUser();
     void realHostRelaysAndOutlivesTheProgram_data();
     void realHostRelaysAndOutlivesTheProgram();
     void sourceListsRoutesClosesAndForgetsEachBrowser();
     void sourceReadsOddInputSafely();
-    void sourceTakesOverOnlyADeadProgramsSocket();
     void sourceClosesConnectionsBeyondItsCap();
     void sourceListensAgainAfterItsServerStopped_data();
     void sourceListensAgainAfterItsServerStopped();
@@ -147,65 +106,36 @@ void TestBridge::init()
                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
-void TestBridge::framesComeOutWhateverTheChunks_data()
-{
-    QTest::addColumn<int>("piece");
-    QTest::newRow("all at once") << INT_MAX;
-    QTest::newRow("byte by byte") << 1;
-    QTest::newRow("cut inside prefixes and bodies") << 3;
-    QTest::newRow("as the host reads its pipe") << 65536;
-}
-
-void TestBridge::framesComeOutWhateverTheChunks()
-{
-    QFETCH(int, piece);
-    QCOMPARE(frameOf(QByteArray(258, 'x')).left(4), QByteArray("\x02\x01\x00\x00", 4));
-    // An oversize frame is skipped without being held; one of exactly the limit is taken.
-    const Frames payloads{
-        R"({"a":1})", {}, "é€😀", "<oversize>", QByteArray(FrameReader::maxFrameBytes, 'y'),
-        "after"};
-    QByteArray stream;
-    for (const QByteArray &payload : payloads)
-        stream += frameOf(payload == "<oversize>" ? QByteArray(FrameReader::maxFrameBytes + 1, '{')
-                                                  : payload);
-    stream += frameOf("cut").first(3); // a prefix cut short waits for the rest
-    FrameReader reader;
-    Frames out;
-    for (qsizetype at = 0; at < stream.size(); at += piece) {
-        reader.append(
-            QByteArrayView(stream).sliced(at, std::min<qsizetype>(piece, stream.size() - at)));
-        while (const auto frame = reader.next())
-            out.append(frame->oversize ? "<oversize>" : frame->payload);
-    }
-    QCOMPARE(out, payloads);
-    QVERIFY(reader.isMidFrame());
-}
-
-void TestBridge::relayGreetsThenCarriesMessagesBothWays()
+void TestBridge::relayGreetsThenCarriesOnlyValidMessagesBothWays()
 {
     BridgeListener program(m_path);
     Relay host(m_path);
-    QVERIFY(host.send(tabsMessage(1)));
     QSignalSpy finished(&host.relay, &HostRelay::finished);
+    // Each message dropped, from either side, is one line on standard error.
+    for (const QByteArray &bad : Frames{"{not json", R"({"close":3})", R"({"tabs":{"id":1}})"}) {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"de l'extension"_qs));
+        QVERIFY(host.send(bad));
+    }
+    QVERIFY(host.send(tabsMessage(1)));
     host.relay.start();
     const QByteArray hello =
         BridgeMessages::hello(::getppid(), HostRelay::processName(::getppid()));
     QTRY_COMPARE_WITH_TIMEOUT(program.received(0), (Frames{hello, tabsMessage(1)}), waitMs);
     QVERIFY(hello.contains(QByteArray::number(::getppid())));
-
-    program.peers[0]->send(R"({"close":12})");
+    for (const QByteArray &bad : Frames{"[12]", R"({"close":"12"})", R"({"close":1.5})",
+                                        R"({"close":1e300})", R"({"tabs":[]})"}) {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"du programme"_qs));
+        program.peers[0]->send(bad);
+    }
     program.peers[0]->send(R"({"close": 9007199254740992,"extra":true})");
-    QTRY_COMPARE_WITH_TIMEOUT(framesIn(host.output.data()),
-                              (Frames{R"({"close":12})", R"({"close":9007199254740992})"}), waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(host.output.data(), frameOf(R"({"close":9007199254740992})"), waitMs);
 
     // The last message, sent just before the pipe closes, still reaches the program.
-    QVERIFY(host.send(tabsMessage(5)));
-    QVERIFY(host.write(frameOf(tabsMessage(6)).first(7)));
+    QVERIFY(host.send(tabsMessage(5)) && host.write(frameOf(tabsMessage(6)).first(7)));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"au milieu d'un message"_qs));
     host.closeBrowser();
     QVERIFY(finished.wait(waitMs));
     QTRY_COMPARE_WITH_TIMEOUT(program.received(0).last(), tabsMessage(5), waitMs);
-    QCOMPARE(finished.size(), 1);
 }
 
 void TestBridge::relayKeepsTheLatestWhileTheProgramIsAway()
@@ -221,41 +151,11 @@ void TestBridge::relayKeepsTheLatestWhileTheProgramIsAway()
     QTRY_COMPARE_WITH_TIMEOUT(program.received(0).size(), 65, waitMs);
     QCOMPARE(program.received(0)[1], tabsMessage(6));
     QCOMPARE(program.received(0).last(), tabsMessage(69));
-
     // A new connection starts with a hello too, then the browser's last list again.
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"connexion au programme perdue"_qs));
     program.peers[0]->disconnectFromServer();
-    QTRY_COMPARE_WITH_TIMEOUT(program.received(1).size(), 2, waitMs);
-    QCOMPARE(program.received(1), (Frames{program.received(0)[0], tabsMessage(69)}));
-}
-
-void TestBridge::relayDropsWhatTheBridgeDoesNotAllow()
-{
-    BridgeListener program(m_path);
-    Relay host(m_path);
-    host.relay.start();
-    QTRY_VERIFY_WITH_TIMEOUT(host.relay.isConnected(), waitMs);
-    // Each dropped message is one line on standard error.
-    for (const QByteArray &payload :
-         Frames{"{not json", "[1,2]", "\"tabs\"", R"({"close":3})", R"({"tabs":{"id":1}})", {}}) {
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"de l'extension"_qs));
-        QVERIFY(host.send(payload));
-    }
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"1048577 octets ignoré"_qs));
-    QVERIFY(host.send(QByteArray(FrameReader::maxFrameBytes + 1, ' ')));
-    QVERIFY(host.send(tabsMessage(7)));
-    QTRY_COMPARE_WITH_TIMEOUT(program.received(0).size(), 2, waitMs);
-    QCOMPARE(program.received(0).last(), tabsMessage(7));
-
-    for (const QByteArray &payload :
-         Frames{"garbage", "[12]", R"({"close":"12"})", R"({"close":1.5})", R"({"close":1e300})",
-                R"({"open":12})", R"({"tabs":[]})"}) {
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"du programme"_qs));
-        program.peers[0]->send(payload);
-    }
-    program.peers[0]->send(R"({"close":-1})");
-    QTRY_COMPARE_WITH_TIMEOUT(framesIn(host.output.data()), Frames{R"({"close":-1})"}, waitMs);
-    QVERIFY(host.relay.isConnected());
+    QTRY_COMPARE_WITH_TIMEOUT(program.received(1),
+                              (Frames{program.received(0)[0], tabsMessage(69)}), waitMs);
 }
 
 // A program of another user could read every tab of this one. The stand-in listens as the
@@ -264,28 +164,21 @@ void TestBridge::relayRefusesAProgramOfAnotherUser()
 {
     if (::getuid() != 0)
         QSKIP("only root can listen as another user");
-    constexpr uid_t nobody = 65534;
     int report[2] = {-1, -1};
     QVERIFY(::pipe2(report, O_CLOEXEC | O_NONBLOCK) == 0);
     const sockaddr_un address = addressOf(m_path);
-    struct Child
-    {
-        pid_t pid = ::fork();
-        ~Child()
-        {
-            if (pid > 0 && ::kill(pid, SIGKILL) == 0)
-                ::waitpid(pid, nullptr, 0);
-        }
-    } child;
-    QVERIFY(child.pid >= 0);
-    if (child.pid == 0) {
+    const pid_t child = ::fork();
+    const auto reap = qScopeGuard([child] {
+        if (child > 0 && ::kill(child, SIGKILL) == 0)
+            ::waitpid(child, nullptr, 0);
+    });
+    if (child == 0) {
         const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
         if (::bind(server, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
-            ::setgid(nobody) != 0 || ::setuid(nobody) != 0 || ::listen(server, 4) != 0)
+            ::setgid(65534) != 0 || ::setuid(65534) != 0 || ::listen(server, 4) != 0)
             ::_exit(2);
-        for (;;) {
+        for (char bytes[4096];;) {
             const int peer = ::accept(server, nullptr, nullptr);
-            char bytes[4096];
             qint64 total = 0;
             for (ssize_t count = 0; (count = ::read(peer, bytes, sizeof bytes)) > 0;)
                 total += count;
@@ -342,24 +235,23 @@ void TestBridge::realHostRelaysAndOutlivesTheProgram()
         QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()), QStringList{u"Popup"_qs}, waitMs);
         // The hello named the host's parent, this test, as the browser.
         QVERIFY(source.covers(QCoreApplication::applicationPid()));
-        source.requestClose(handleOf(source, u"Popup"_qs));
+        source.requestClose(source.walk()[0].handle);
         QTRY_VERIFY_WITH_TIMEOUT((output += host.readAllStandardOutput()).size() >= 16, waitMs);
-        QCOMPARE(framesIn(output), Frames{R"({"close":12})"});
     }
     // The program went; the host waits for the next one.
     host.write(frameOf(BridgePeer::tabsMessage({BridgePeer::tab(2, u"While away"_qs)})));
     BridgeSource source(m_path);
     QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()), QStringList{u"While away"_qs}, waitMs);
-    QCOMPARE(host.state(), QProcess::Running);
 
     host.closeWriteChannel();
     QVERIFY(host.waitForFinished(waitMs));
     QCOMPARE(host.exitStatus(), QProcess::NormalExit);
     QCOMPARE(host.exitCode(), 0);
-    QCOMPARE(framesIn(output + host.readAllStandardOutput()), Frames{R"({"close":12})"});
+    // Standard output carries whole frames and nothing else.
+    output += host.readAllStandardOutput();
+    QCOMPARE(output, frameOf(R"({"close":12})"));
     QVERIFY(host.readAllStandardError().contains("commande inconnue de l'extension ignorée"));
-    QTRY_COMPARE_WITH_TIMEOUT(source.connectionCount(), 0, waitMs);
-    QVERIFY(!source.covers(QCoreApplication::applicationPid()));
+    QTRY_VERIFY_WITH_TIMEOUT(!source.covers(QCoreApplication::applicationPid()), waitMs);
 }
 
 void TestBridge::sourceListsRoutesClosesAndForgetsEachBrowser()
@@ -378,32 +270,27 @@ void TestBridge::sourceListsRoutesClosesAndForgetsEachBrowser()
     QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()),
                               (QStringList{u"Alpha"_qs, u"Popup"_qs, u"Kept"_qs}), waitMs);
     QCOMPARE(source.walk()[0].address, u"https://alpha.example/"_qs);
-    QVERIFY(!source.covers(4303));
 
-    source.requestClose(handleOf(source, u"Popup"_qs));
+    source.requestClose(source.walk()[1].handle);
     QCOMPARE(namesOf(source.walk()), (QStringList{u"Alpha"_qs, u"Kept"_qs}));
-    QTRY_COMPARE_WITH_TIMEOUT(chromium.received(), Frames{R"({"close":12})"}, waitMs);
     // A browser that lists the tab again ignored the request: the tab is back.
     chromium.sendTabs(chromiumTabs);
     QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 3, waitMs);
-    // Handles that name no connection or no number reach no one.
-    const QByteArray kept = handleOf(source, u"Kept"_qs).id;
+    const QByteArray kept = source.walk()[2].handle.id;
     for (const QByteArray &id :
          {QByteArray("999/12"), QByteArray("garbage"), kept.left(kept.indexOf('/') + 1) + "x"})
         source.requestClose(WindowHandle{0, id});
 
     // A browser that drops vanishes at once; coming back, it gets a connection of its own.
-    const WindowHandle alpha = handleOf(source, u"Alpha"_qs);
+    const WindowHandle alpha = source.walk()[0].handle;
     firefox.disconnectFromServer();
-    QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()), (QStringList{u"Popup"_qs, u"Kept"_qs}),
-                              waitMs);
-    QVERIFY(!source.covers(4101));
+    QTRY_VERIFY_WITH_TIMEOUT(!source.covers(4101) && source.walk().size() == 2, waitMs);
     source.requestClose(alpha);
     BridgePeer again(m_path);
     again.sendHello(4101);
     again.sendTabs({BridgePeer::tab(12, u"Alpha"_qs)});
     QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 3, waitMs);
-    QVERIFY(handleOf(source, u"Alpha"_qs) != alpha);
+    QVERIFY(source.walk()[2].handle != alpha && namesOf(source.walk())[2] == u"Alpha"_qs);
     QCOMPARE(chromium.received(), Frames{R"({"close":12})"});
     QVERIFY(firefox.received().isEmpty() && again.received().isEmpty());
 }
@@ -413,50 +300,24 @@ void TestBridge::sourceReadsOddInputSafely()
     BridgeSource source(m_path);
     BridgePeer peer(m_path);
     peer.sendHello(4101);
-    for (const QByteArray &garbage : Frames{"not json",
-                                            "[1,2]",
-                                            R"({"tabs":"none"})",
-                                            R"({"close":1})",
-                                            {},
-                                            QByteArray(FrameReader::maxFrameBytes + 10, ' ')})
+    for (const char *garbage : {"not json", "[1,2]", R"({"tabs":"none"})", R"({"close":1})", ""})
         peer.send(garbage);
-    const QString longTitle(TabSnapshot::maxTextLength + 500, u'x');
-    peer.sendTabs({BridgePeer::tab(1, longTitle), QJsonObject{{u"id"_qs, 2}},
-                   QJsonObject{{u"id"_qs, u"3"_qs}}, QJsonObject{{u"id"_qs, 4.5}},
-                   QJsonObject{{u"title"_qs, u"no id"_qs}}, u"not a tab"_qs,
+    peer.send(QByteArray(FrameReader::maxFrameBytes + 10, ' '));
+    peer.sendTabs({BridgePeer::tab(1, QString(TabSnapshot::maxTextLength + 500, u'x')),
+                   QJsonObject{{u"id"_qs, 2}}, QJsonObject{{u"id"_qs, u"3"_qs}},
+                   QJsonObject{{u"id"_qs, 4.5}}, QJsonObject{{u"title"_qs, u"no id"_qs}}, u"tab"_qs,
                    QJsonObject{{u"id"_qs, 5}, {u"title"_qs, 7}, {u"url"_qs, u"ok"_qs}}});
     QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 3, waitMs);
     const QList<BrowserPage> pages = source.walk();
     QCOMPARE(pages[0].pageName->size(), TabSnapshot::maxTextLength);
     QVERIFY(!pages[1].pageName && !pages[1].address && pages[1].handle.id.endsWith("/2"));
-    QVERIFY(!pages[2].pageName);
-    QCOMPARE(pages[2].address, u"ok"_qs);
-    QCOMPARE(source.connectionCount(), 1);
+    QVERIFY(!pages[2].pageName && pages[2].address == u"ok"_qs);
     QVERIFY(source.covers(4101));
-
     QJsonArray many; // longer than any real browser's list
     for (int id = 0; id < BridgeSource::maxTabsPerBrowser + 100; ++id)
         many.append(QJsonObject{{u"id"_qs, id}});
     peer.sendTabs(many);
     QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), BridgeSource::maxTabsPerBrowser, waitMs);
-}
-
-void TestBridge::sourceTakesOverOnlyADeadProgramsSocket()
-{
-    // A socket file as a program that was killed leaves it: bound, never listened on again.
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const sockaddr_un address = addressOf(m_path);
-    QCOMPARE(::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
-    ::close(fd);
-    BridgeSource first(m_path);
-    QVERIFY(first.isListening());
-
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"déjà utilisé"_qs));
-    BridgeSource second(m_path);
-    QVERIFY(!second.isListening());
-    BridgePeer peer(m_path);
-    QTRY_COMPARE_WITH_TIMEOUT(first.connectionCount(), 1, waitMs);
-    QCOMPARE(second.connectionCount(), 0);
 }
 
 void TestBridge::sourceClosesConnectionsBeyondItsCap()
@@ -471,49 +332,52 @@ void TestBridge::sourceClosesConnectionsBeyondItsCap()
     };
     QTRY_COMPARE_WITH_TIMEOUT(stillConnected(), BridgeSource::maxConnections, waitMs);
     QCOMPARE(source.connectionCount(), BridgeSource::maxConnections);
-
     crowd.clear();
     QTRY_COMPARE_WITH_TIMEOUT(source.connectionCount(), 0, waitMs);
     BridgePeer host(m_path);
     host.sendHello(4101);
-    host.sendTabs({BridgePeer::tab(1, u"Alpha"_qs)});
-    QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()), QStringList{u"Alpha"_qs}, waitMs);
-    QCOMPARE(source.connectionCount(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(source.covers(4101), waitMs);
 }
 
 void TestBridge::sourceListensAgainAfterItsServerStopped_data()
 {
-    QTest::addColumn<bool>("descriptorsRunOut"); // else the socket file is removed
-    QTest::newRow("no descriptor left to take a connection") << true;
-    QTest::newRow("socket file removed") << false;
+    QTest::addColumn<int>("how");
+    QTest::newRow("no descriptor left to take a connection") << 0;
+    QTest::newRow("socket file removed") << 1;
+    QTest::newRow("a dead program's socket file in the way") << 2;
 }
 
 void TestBridge::sourceListensAgainAfterItsServerStopped()
 {
-    QFETCH(bool, descriptorsRunOut);
+    QFETCH(int, how);
+    const sockaddr_un address = addressOf(m_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (how == 2) // bound, never listened on again: a program that was killed
+        QCOMPARE(::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
     BridgeSource source(m_path);
     QVERIFY(source.isListening());
-    if (descriptorsRunOut) {
+    if (how == 0) {
         // The connection is made; taking it would need one more descriptor than there is.
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         rlimit saved{};
         QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
         rlimit low = saved;
         low.rlim_cur = static_cast<rlim_t>(fd) + 1;
         QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
-        const sockaddr_un address = addressOf(m_path);
         QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!source.isListening(), waitMs);
         QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
-        ::close(fd);
-    } else {
+    } else if (how == 1) {
         QVERIFY(QFile::remove(m_path));
     }
+    ::close(fd);
     QTRY_VERIFY_WITH_TIMEOUT(source.isListening() && QFile::exists(m_path), waitMs);
     BridgePeer host(m_path);
     host.sendHello(4101);
-    host.sendTabs({BridgePeer::tab(1, u"Alpha"_qs)});
-    QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()), QStringList{u"Alpha"_qs}, waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(source.covers(4101), waitMs);
+    // A live program keeps its socket.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"déjà utilisé"_qs));
+    QVERIFY(!BridgeSource(m_path).isListening());
+    QVERIFY(source.covers(4101));
 }
 
 QTEST_GUILESS_MAIN(TestBridge)

@@ -15,9 +15,7 @@ BridgePeer::BridgePeer(QLocalSocket *accepted, QObject *parent)
 {
     m_socket->setParent(this);
     const auto read = [this] {
-        if (!m_socket->isOpen())
-            return;
-        m_reader.append(m_socket->readAll());
+        m_reader.append(m_socket->isOpen() ? m_socket->readAll() : QByteArray());
         while (const auto frame = m_reader.next())
             m_received.append(frame->payload);
     };
@@ -25,20 +23,15 @@ BridgePeer::BridgePeer(QLocalSocket *accepted, QObject *parent)
     read();
 }
 
-void BridgePeer::sendRaw(const QByteArray &bytes)
+void BridgePeer::send(const QByteArray &payload)
 {
-    m_socket->write(bytes);
+    m_socket->write(frameOf(payload));
     m_socket->flush();
 }
 
 void BridgePeer::sendHello(qint64 browserPid, const QString &browser)
 {
     send(BridgeMessages::hello(browserPid, browser));
-}
-
-void BridgePeer::sendTabs(const QJsonArray &tabs)
-{
-    send(tabsMessage(tabs));
 }
 
 QJsonObject BridgePeer::tab(qint64 id, const QString &title, const QString &url)
@@ -59,9 +52,4 @@ BridgeListener::BridgeListener(const QString &socketPath)
     });
     removeServer(socketPath);
     listen(socketPath);
-}
-
-QList<QByteArray> BridgeListener::received(qsizetype connection) const
-{
-    return connection < peers.size() ? peers[connection]->received() : QList<QByteArray>{};
 }
