@@ -62,8 +62,6 @@ private slots:
     void tickingWritesOneEntryThatSessionsRun_data();
     void tickingWritesOneEntryThatSessionsRun();
     void untickingRemovesEveryEntryAndTellsWhatCannotBe();
-    void aProgramOthersCanReplaceGetsOnlyTheUsersEntry_data();
-    void aProgramOthersCanReplaceGetsOnlyTheUsersEntry();
 
 private:
     QString config() const { return m_window->path("config.ini"); }
@@ -283,26 +281,49 @@ void TestSettings::soundFileChoiceIsWrittenAtOnceAndCancelKeepsIt()
 void TestSettings::tickingWritesOneEntryThatSessionsRun_data()
 {
     QTest::addColumn<QString>("folder");
-    QTest::newRow("plain") << QString("app");
-    QTest::newRow("blanks") << QString("Mes programmes/Vexlor Popup 2007");
-    QTest::newRow("shell characters") << QString("a$b\"c'd\\e`f;g&h|i(j)*?#~<k>");
-    QTest::newRow("accents and tab") << QString("Logiciels été\tà jour");
-    QTest::newRow("percent doubled") << QString("100%");
+    QTest::addColumn<QString>("changed"); // made open to others, or another user's, when set
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("otherOwner");
+    const QString none;
+    QTest::newRow("plain") << QString("app") << none << 0 << false;
+    QTest::newRow("blanks") << QString("Mes programmes/Vexlor Popup 2007") << none << 0 << false;
+    QTest::newRow("shell characters")
+        << QString("a$b\"c'd\\e`f;g&h|i(j)*?#~<k>") << none << 0 << false;
+    QTest::newRow("accents and tab") << QString("Logiciels été\tà jour") << none << 0 << false;
+    QTest::newRow("percent doubled") << QString("100%") << none << 0 << false;
+    // Every session, an administrator's included, would run what another user put there.
+    QTest::newRow("a folder above open to all") << QString("app") << QString("") << 0777 << false;
+    QTest::newRow("its folder open to the group")
+        << QString("app") << QString("app") << 0775 << false;
+    QTest::newRow("its folder another user's") << QString("app") << QString("app") << 0755 << true;
+    QTest::newRow("program open to others")
+        << QString("app") << QString("app/vexlor-popup") << 0757 << false;
+    QTest::newRow("program another user's")
+        << QString("app") << QString("app/vexlor-popup") << 0755 << true;
 }
 
 void TestSettings::tickingWritesOneEntryThatSessionsRun()
 {
     QFETCH(QString, folder);
-    // As root the entry is for every user, and the user's own stale one, which would hide it,
-    // goes.
-    const QString where = ::geteuid() == 0 ? m_window->folders.system : m_window->folders.user;
-    QVERIFY(
-        SetRegistryValue({{}, m_window->folders.user}, kRunSubKey, kRunValueName, "/old", REG_SZ));
+    QFETCH(QString, changed);
+    QFETCH(int, mode);
+    QFETCH(bool, otherOwner);
+    if (!changed.isNull() && ::geteuid() != 0)
+        QSKIP("only root writes the entry for every user and hands files to others");
     const QString program = m_window->root() + '/' + folder + "/vexlor-popup";
     const QString marker = m_window->root() + "/started";
     writeAll(program, "#!/bin/sh\necho started > '" + marker.toUtf8() + "'\n");
     QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                               QFile::ReadOther));
+                                               QFile::ReadOther | QFile::ExeOther));
+    const QByteArray native = QFile::encodeName(m_window->root() + '/' + changed);
+    QVERIFY(changed.isNull() || ::chmod(native.constData(), mode_t(mode)) == 0);
+    QVERIFY(!otherOwner || ::chown(native.constData(), 65534, 65534) == 0);
+    // As root the entry is for every user, and the user's own stale one, which would hide it,
+    // goes; else a stale entry for every user, which would run what others can change, goes.
+    const QString where =
+        ::geteuid() == 0 && changed.isNull() ? m_window->folders.system : m_window->folders.user;
+    writeAll(entryIn(m_window->folders.system), "[Desktop Entry]\n");
+    writeAll(entryIn(m_window->folders.user), "[Desktop Entry]\n");
     if (folder == "app") {
         writeBytes(config(), "[Config]\nCheck3=1\n");
         m_window->start(); // a stored tick writes the entry again at every start
@@ -310,6 +331,8 @@ void TestSettings::tickingWritesOneEntryThatSessionsRun()
         QVERIFY(SetRegistryValue(m_window->folders, kRunSubKey, kRunValueName, program, REG_SZ));
     }
     const QString entry = entryIn(where);
+    QCOMPARE(QFile::exists(entryIn(m_window->folders.system)), where == m_window->folders.system);
+    QCOMPARE(QFile::exists(entryIn(m_window->folders.user)), where == m_window->folders.user);
     if (folder == "100%")
         QVERIFY(readBytes(entry).contains("/100%%/"));
     if (folder == "app")
@@ -318,8 +341,7 @@ void TestSettings::tickingWritesOneEntryThatSessionsRun()
                                        program.toUtf8() + "\n");
     struct stat status = {};
     QCOMPARE(stat(QFile::encodeName(entry).constData(), &status), 0);
-    QCOMPARE(status.st_mode & 0777, 0644u); // every session reads it
-    QCOMPARE(QFile::exists(entryIn(m_window->folders.user)), where == m_window->folders.user);
+    QCOMPARE(status.st_mode & 0777, 0644u);                            // every session reads it
     QCOMPARE(runTool("desktop-file-validate", {entry}), QByteArray()); // it finds nothing to say
     if (folder == "100%")
         return; // gio launch cannot load an entry whose command holds %%
@@ -360,45 +382,6 @@ void TestSettings::untickingRemovesEveryEntryAndTellsWhatCannotBe()
         QCOMPARE(m_window->dialogs.m_shown[i].text, told[i]);
         QCOMPARE(m_window->dialogs.m_shown[i].icon, Dialogs::Icon::Warning);
     }
-}
-
-void TestSettings::aProgramOthersCanReplaceGetsOnlyTheUsersEntry_data()
-{
-    QTest::addColumn<QString>("changed");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<bool>("otherOwner");
-    QTest::addColumn<bool>("allUsers");
-    QTest::newRow("root's alone") << QString("app") << 0755 << false << true;
-    QTest::newRow("a folder above open to all") << QString() << 0777 << false << false;
-    QTest::newRow("its folder open to the group") << QString("app") << 0775 << false << false;
-    QTest::newRow("its folder another user's") << QString("app") << 0755 << true << false;
-    QTest::newRow("program open to others")
-        << QString("app/vexlor-popup") << 0757 << false << false;
-    QTest::newRow("program another user's") << QString("app/vexlor-popup") << 0755 << true << false;
-}
-
-void TestSettings::aProgramOthersCanReplaceGetsOnlyTheUsersEntry()
-{
-    QFETCH(QString, changed);
-    QFETCH(int, mode);
-    QFETCH(bool, otherOwner);
-    QFETCH(bool, allUsers);
-    if (::geteuid() != 0)
-        QSKIP("only root writes the entry for every user");
-    writeBytes(m_window->path("vexlor-popup"), "");
-    const QByteArray path = QFile::encodeName(m_window->root() + '/' + changed);
-    QCOMPARE(::chmod(path.constData(), static_cast<mode_t>(mode)), 0);
-    if (otherOwner)
-        QCOMPARE(::chown(path.constData(), 65534, 65534), 0);
-    // An entry left from when the folder was safe would start what others put there now.
-    writeAll(entryIn(m_window->folders.system), "[Desktop Entry]\n");
-
-    m_window->start().Check3->click();
-    QCOMPARE(QFile::exists(entryIn(m_window->folders.system)), allUsers);
-    QCOMPARE(QFile::exists(entryIn(m_window->folders.user)), !allUsers);
-    QVERIFY(readBytes(entryIn(allUsers ? m_window->folders.system : m_window->folders.user))
-                .contains("Exec=" + m_window->path("vexlor-popup").toUtf8()));
-    QVERIFY(m_window->dialogs.m_shown.isEmpty());
 }
 
 QTEST_MAIN(TestSettings)
