@@ -8,21 +8,25 @@
 
 namespace {
 
-QString instanceName(const QString &appFolder)
+QString socketName(const QString &appFolder)
 {
     const QByteArray folder = QDir(appFolder).canonicalPath().toUtf8();
-    return QStringLiteral("vexlor-popup-%1-%2")
-        .arg(getuid())
-        .arg(QString::fromLatin1(
-            QCryptographicHash::hash(folder, QCryptographicHash::Sha256).toHex().left(16)));
+    return QStringLiteral("instance-") +
+           QString::fromLatin1(
+               QCryptographicHash::hash(folder, QCryptographicHash::Sha256).toHex().left(16));
+}
+
+void report(const QString &line)
+{
+    qWarning("Vexlor Popup : %s", qUtf8Printable(line));
 }
 
 } // namespace
 
-SingleInstance::SingleInstance(const QString &appFolder, const QString &runtimeFolder,
+SingleInstance::SingleInstance(const QString &appFolder, const QString &socketFolder,
                                QObject *parent)
-    : QObject(parent), m_name(QDir(runtimeFolder).filePath(instanceName(appFolder))),
-      m_lock(m_name + QStringLiteral(".lock"))
+    : QObject(parent), m_socket(QDir(socketFolder).filePath(socketName(appFolder))),
+      m_lock(QDir(appFolder).filePath(QStringLiteral(".vexlor-popup-%1.lock").arg(::getuid())))
 {
     m_lock.setStaleLockTime(0);
     connect(&m_server, &QLocalServer::newConnection, this, [this] {
@@ -39,19 +43,28 @@ SingleInstance::SingleInstance(const QString &appFolder, const QString &runtimeF
 
 bool SingleInstance::claim()
 {
-    if (m_lock.tryLock(0)) {
-        // A program that died left its socket behind; the lock says it is gone.
-        QLocalServer::removeServer(m_name);
-        m_server.setSocketOptions(QLocalServer::UserAccessOption);
-        m_server.listen(m_name);
+    if (!m_lock.tryLock(0)) {
+        // A folder where no lock can be made holds no file of this program either.
+        if (m_lock.error() != QLockFile::LockFailedError)
+            return true;
+        QLocalSocket peer;
+        peer.connectToServer(m_socket);
+        if (peer.waitForConnected(2000)) {
+            peer.write("show\n");
+            peer.waitForBytesWritten(2000);
+            peer.waitForDisconnected(2000);
+        }
+        return false;
+    }
+    QString why;
+    if (!prepareBridgeSocketFolder(m_socket, &why)) {
+        report(
+            QStringLiteral("une seconde ouverture ne pourra pas montrer la fenêtre : %1").arg(why));
         return true;
     }
-    QLocalSocket peer;
-    peer.connectToServer(m_name);
-    if (peer.waitForConnected(2000)) {
-        peer.write("show\n");
-        peer.waitForBytesWritten(2000);
-        peer.waitForDisconnected(2000);
-    }
-    return false;
+    // A program that died left its socket behind; the lock says it is gone.
+    QLocalServer::removeServer(m_socket);
+    m_server.setSocketOptions(QLocalServer::UserAccessOption);
+    m_server.listen(m_socket);
+    return true;
 }

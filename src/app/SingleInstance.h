@@ -1,19 +1,19 @@
 #pragma once
 
+#include "bridge/BridgeSocketPath.h"
+
 #include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
 
-#include <memory>
-
 // One program per program folder and user: two would overwrite each other's files at quit. The
-// first holds a lock and listens; a later one asks it to show its window, then gives up.
+// first holds a lock beside those files and listens in the user's private socket folder; a
+// later one asks it to show its window, then gives up.
 class SingleInstance : public QObject
 {
     Q_OBJECT
 public:
-    // runtimeFolder holds the lock and the socket: the user's runtime folder in the program.
-    SingleInstance(const QString &appFolder, const QString &runtimeFolder,
+    SingleInstance(const QString &appFolder, const QString &socketFolder = privateSocketFolder(),
                    QObject *parent = nullptr);
 
     // True when this is the first program; otherwise the running one has been asked to show
@@ -24,7 +24,7 @@ signals:
     void showRequested();
 
 private:
-    QString m_name;
+    QString m_socket;
     QLockFile m_lock;
     QLocalServer m_server;
 };

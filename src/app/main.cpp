@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QSessionManager>
-#include <QStandardPaths>
 
 int main(int argc, char *argv[])
 {
@@ -23,8 +22,7 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     const QString appFolder = QCoreApplication::applicationDirPath();
 
-    SingleInstance instance(appFolder,
-                            QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+    SingleInstance instance(appFolder);
     if (!instance.claim())
         return 0;
 

@@ -10,18 +10,11 @@
 
 namespace {
 
-bool ensurePrivateFolder(const QString &path, QString *why)
+// lstat, so that a link planted in place of the folder is refused rather than followed.
+bool isPrivateFolder(const QString &path, QString *why)
 {
-    const QByteArray native = QFile::encodeName(path);
-    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-        if (why)
-            *why = QStringLiteral("impossible de créer %1 : %2")
-                       .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    // lstat, so that a link planted in place of the folder is refused rather than followed.
     struct stat info = {};
-    if (::lstat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         if (why)
             *why = QStringLiteral("%1 n'est pas un dossier").arg(path);
         return false;
@@ -39,14 +32,30 @@ bool ensurePrivateFolder(const QString &path, QString *why)
     return true;
 }
 
+bool ensurePrivateFolder(const QString &path, QString *why)
+{
+    if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST) {
+        if (why)
+            *why = QStringLiteral("impossible de créer %1 : %2")
+                       .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    return isPrivateFolder(path, why);
+}
+
 } // namespace
+
+QString privateSocketFolder()
+{
+    QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtime.isEmpty() || !isPrivateFolder(runtime, nullptr))
+        runtime = QStringLiteral("/tmp/vexlor-popup-%1").arg(::getuid());
+    return QDir(runtime).filePath(QStringLiteral("vexlor-popup"));
+}
 
 QString bridgeSocketPath()
 {
-    QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (runtime.isEmpty())
-        runtime = QStringLiteral("/tmp/vexlor-popup-%1").arg(::getuid());
-    return QDir(runtime).filePath(QStringLiteral("vexlor-popup/bridge"));
+    return privateSocketFolder() + QStringLiteral("/bridge");
 }
 
 bool prepareBridgeSocketFolder(const QString &socketPath, QString *why)

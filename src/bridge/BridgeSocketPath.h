@@ -2,8 +2,12 @@
 
 #include <QString>
 
-// Where the program listens for the browser bridge's hosts: <runtime>/vexlor-popup/bridge, the
-// runtime folder being $XDG_RUNTIME_DIR, or /tmp/vexlor-popup-<uid> when that is unset.
+// The folder of the program's sockets, private to this user: <runtime>/vexlor-popup, the runtime
+// folder being $XDG_RUNTIME_DIR when it is this user's own private folder, and
+// /tmp/vexlor-popup-<uid> otherwise (unset, missing, or left from another account after su).
+QString privateSocketFolder();
+
+// Where the program listens for the browser bridge's hosts: "bridge" in the private folder.
 QString bridgeSocketPath();
 
 // Makes the folder of the socket, private to this user (mode 0700), and the runtime folder

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 namespace {
 
 // The Exec key of a freedesktop.org desktop entry: an argument that holds a reserved character
@@ -60,6 +62,33 @@ QString keyFolder(const QString &configFolder, const QString &subKey)
     return configFolder + u'/' + subKey;
 }
 
+// Whether no one but root can change what path names: it and every folder above it belong to
+// root and are writable by no one else. A folder open to all with the sticky bit (/tmp) is
+// accepted, since others may not rename or remove what root made in it, but nothing may be
+// missing there, or another user could make it. Links are checked, then followed.
+bool onlyRootCanChange(const QString &path)
+{
+    const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    bool missingBelow = false;
+    for (QString current = absolute;; current = QFileInfo(current).path()) {
+        struct stat info = {};
+        if (::lstat(QFile::encodeName(current).constData(), &info) != 0) {
+            missingBelow = true;
+        } else {
+            const bool openToOthers =
+                !S_ISLNK(info.st_mode) && (info.st_mode & (S_IWGRP | S_IWOTH));
+            const bool sticky = S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX);
+            if (info.st_uid != 0 || (openToOthers && (missingBelow || !sticky)))
+                return false;
+            missingBelow = false;
+        }
+        if (current == QStringLiteral("/"))
+            break;
+    }
+    const QString canonical = QFileInfo(absolute).canonicalFilePath();
+    return canonical.isEmpty() || canonical == absolute || onlyRootCanChange(canonical);
+}
+
 } // namespace
 
 OpenKey openRunKey(const QString &configFolder, const QString &subKey)
@@ -90,7 +119,11 @@ int SetOpenKeyValue(const OpenKey &key, const QString &valueName, int type, cons
 bool SetRegistryValue(const ConfigFolders &root, const QString &subKey, const QString &valueName,
                       const QString &data, int type)
 {
-    if (SetOpenKeyValue(openRunKey(root.system, subKey), valueName, type, data) == 0) {
+    // Every session, an administrator's included, would start whatever another user put there.
+    if (!onlyRootCanChange(data)) {
+        if (!root.system.isEmpty())
+            QFile::remove(runEntryPath(keyFolder(root.system, subKey), valueName));
+    } else if (SetOpenKeyValue(openRunKey(root.system, subKey), valueName, type, data) == 0) {
         if (!root.user.isEmpty())
             QFile::remove(runEntryPath(keyFolder(root.user, subKey), valueName));
         return true;

@@ -30,9 +30,11 @@ QString runEntryPath(const QString &keyFolder, const QString &valueName);
 // Returns 0 on success, nonzero on failure.
 int SetOpenKeyValue(const OpenKey &key, const QString &valueName, int type, const QString &data);
 
-// Writes the value for every user when permitted, else for this user. When the entry for
-// every user is written, this user's own entry of the same name, which would hide it, is
-// removed. Returns whether an entry was written.
+// Writes the value for every user when permitted and when the program that data names, and
+// every folder above it, can be changed by root alone; else for this user, removing an entry
+// for every user that would start a program others can replace. When the entry for every user
+// is written, this user's own entry of the same name, which would hide it, is removed. Returns
+// whether an entry was written.
 bool SetRegistryValue(const ConfigFolders &root, const QString &subKey, const QString &valueName,
                       const QString &data, int type);
 

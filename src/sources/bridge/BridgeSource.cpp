@@ -3,18 +3,15 @@
 #include "bridge/BridgeMessages.h"
 #include "bridge/PeerCredentials.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QLocalSocket>
 
 #include <algorithm>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-void report(const QString &line)
-{
-    qWarning("Vexlor Popup : %s", qUtf8Printable(line));
-}
 
 QList<BrowserPage> pagesOf(const QJsonArray &tabs)
 {
@@ -45,6 +42,8 @@ BridgeSource::BridgeSource(const QString &socketPath) : m_socketPath(socketPath)
     if (!listen())
         return;
     QObject::connect(&m_server, &QLocalServer::newConnection, &m_server, [this] { accept(); });
+    QObject::connect(&m_watch, &QTimer::timeout, &m_server, [this] { keepListening(); });
+    m_watch.start(1000);
 }
 
 BridgeSource::~BridgeSource()
@@ -55,7 +54,16 @@ BridgeSource::~BridgeSource()
         delete connection->socket;
     }
     m_connections.clear();
+    m_watch.stop();
     m_server.close();
+}
+
+void BridgeSource::report(const QString &line)
+{
+    // A failure that lasts is said once, not at every attempt.
+    if (line != m_lastReport)
+        qWarning("Vexlor Popup : %s", qUtf8Printable(line));
+    m_lastReport = line;
 }
 
 bool BridgeSource::listen()
@@ -82,14 +90,37 @@ bool BridgeSource::listen()
                    .arg(m_socketPath, m_server.errorString()));
         return false;
     }
+    struct stat info = {};
+    m_socketInode = ::lstat(QFile::encodeName(m_socketPath).constData(), &info) == 0
+                        ? static_cast<quint64>(info.st_ino)
+                        : 0;
+    m_lastReport.clear();
     return true;
+}
+
+bool BridgeSource::socketIsOurs() const
+{
+    struct stat info = {};
+    return ::lstat(QFile::encodeName(m_socketPath).constData(), &info) == 0 &&
+           S_ISSOCK(info.st_mode) && static_cast<quint64>(info.st_ino) == m_socketInode;
+}
+
+void BridgeSource::keepListening()
+{
+    // Qt's server closes for good, removing its socket, when it cannot take a connection (no
+    // descriptor left); one whose socket file was removed listens where no host can reach it.
+    if (m_server.isListening() && socketIsOurs())
+        return;
+    m_server.close();
+    listen();
 }
 
 void BridgeSource::accept()
 {
     while (QLocalSocket *socket = m_server.nextPendingConnection()) {
         const auto peer = peerCredentials(*socket);
-        if (!peer || peer->uid != ::getuid()) {
+        if (!peer || peer->uid != ::getuid() ||
+            m_connections.size() >= static_cast<size_t>(maxConnections)) {
             socket->abort();
             socket->deleteLater();
             continue;

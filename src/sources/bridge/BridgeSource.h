@@ -6,6 +6,7 @@
 #include "sources/TabSnapshot.h"
 
 #include <QLocalServer>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -16,7 +17,8 @@ class QLocalSocket;
 // report them on the program's socket: one connection per browser profile, each sending the
 // whole list of its tabs whenever it changes. A message is read when it arrives, on the thread
 // that made the source; a walk copies the lists read last. A tab's handle id is
-// "<connection serial>/<the browser's tab id>".
+// "<connection serial>/<the browser's tab id>". Once listening, the source keeps listening: a
+// server that stopped, or whose socket file went, is started again within a second.
 class BridgeSource : public BrowserWindowSource
 {
 public:
@@ -36,6 +38,9 @@ public:
 
     // No browser's list is taken beyond this many tabs.
     static constexpr int maxTabsPerBrowser = 32767;
+    // Far more browser profiles than anyone runs at once; a connection beyond is closed at once,
+    // so that no process can take every descriptor of the program.
+    static constexpr int maxConnections = 32;
 
 private:
     struct Connection
@@ -47,6 +52,9 @@ private:
     };
 
     bool listen();
+    void keepListening();
+    bool socketIsOurs() const;
+    void report(const QString &line);
     void accept();
     void read(Connection &connection);
     void forget(QLocalSocket *socket);
@@ -54,6 +62,9 @@ private:
 
     QString m_socketPath;
     QLocalServer m_server;
+    QTimer m_watch;
+    quint64 m_socketInode = 0;
+    QString m_lastReport;
     TabSnapshot m_snapshot;
     std::vector<std::unique_ptr<Connection>> m_connections;
     quint16 m_lastSerial = 0;

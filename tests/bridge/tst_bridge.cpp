@@ -1,0 +1,384 @@
+#include "bridge/BridgeMessages.h"
+#include "bridge/HostRelay.h"
+#include "bridge/PipeInput.h"
+#include "sources/bridge/BridgeSource.h"
+#include "support/BridgePeer.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int waitMs = 10000;
+using Frames = QList<QByteArray>;
+
+QByteArray tabsMessage(int marker)
+{
+    return BridgePeer::tabsMessage({BridgePeer::tab(marker, u"Tab %1"_qs.arg(marker))});
+}
+
+QStringList namesOf(const QList<BrowserPage> &pages)
+{
+    QStringList names;
+    for (const BrowserPage &page : pages)
+        names.append(page.pageName.value_or(u"<unread>"_qs));
+    return names;
+}
+
+sockaddr_un addressOf(const QString &path)
+{
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const QByteArray native = QFile::encodeName(path);
+    std::memcpy(address.sun_path, native.constData(), static_cast<size_t>(native.size()));
+    return address;
+}
+
+// The host's relay between a real pipe, written as the browser writes it, and the socket.
+struct Relay
+{
+    explicit Relay(const QString &socketPath, HostRelay::Settings settings = {})
+        : input(::pipe2(ends, O_CLOEXEC) == 0 ? ends[0] : -1),
+          relay(&input, &output, socketPath, settings)
+    {
+        output.open(QIODevice::WriteOnly);
+    }
+    ~Relay() { closeBrowser(); }
+    bool write(const QByteArray &bytes)
+    {
+        return ::write(ends[1], bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+    bool send(const QByteArray &payload) { return write(frameOf(payload)); }
+    void closeBrowser()
+    {
+        if (ends[1] >= 0)
+            ::close(std::exchange(ends[1], -1));
+    }
+
+    int ends[2] = {-1, -1};
+    PipeInput input;
+    QBuffer output;
+    HostRelay relay;
+};
+
+} // namespace
+
+class TestBridge : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void relayGreetsThenCarriesOnlyValidMessagesBothWays();
+    void relayKeepsTheLatestWhileTheProgramIsAway();
+    void relayRefusesAProgramOfAnotherUser();
+    void realHostRelaysAndOutlivesTheProgram_data();
+    void realHostRelaysAndOutlivesTheProgram();
+    void sourceListsRoutesClosesAndForgetsEachBrowser();
+    void sourceReadsOddInputSafely();
+    void sourceClosesConnectionsBeyondItsCap();
+    void sourceListensAgainAfterItsServerStopped_data();
+    void sourceListensAgainAfterItsServerStopped();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_runtime;
+    QString m_path;
+};
+
+void TestBridge::init()
+{
+    m_runtime = std::make_unique<QTemporaryDir>();
+    m_path = m_runtime->filePath(u"vexlor-popup/bridge"_qs);
+    QVERIFY(QDir().mkdir(QFileInfo(m_path).path(),
+                         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+}
+
+void TestBridge::relayGreetsThenCarriesOnlyValidMessagesBothWays()
+{
+    BridgeListener program(m_path);
+    Relay host(m_path);
+    QSignalSpy finished(&host.relay, &HostRelay::finished);
+    // Each message dropped, from either side, is one line on standard error.
+    for (const QByteArray &bad : Frames{"{not json", R"({"close":3})", R"({"tabs":{"id":1}})"}) {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"de l'extension"_qs));
+        QVERIFY(host.send(bad));
+    }
+    QVERIFY(host.send(tabsMessage(1)));
+    host.relay.start();
+    const QByteArray hello =
+        BridgeMessages::hello(::getppid(), HostRelay::processName(::getppid()));
+    QTRY_COMPARE_WITH_TIMEOUT(program.received(0), (Frames{hello, tabsMessage(1)}), waitMs);
+    QVERIFY(hello.contains(QByteArray::number(::getppid())));
+    for (const QByteArray &bad : Frames{"[12]", R"({"close":"12"})", R"({"close":1.5})",
+                                        R"({"close":1e300})", R"({"tabs":[]})"}) {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"du programme"_qs));
+        program.peers[0]->send(bad);
+    }
+    program.peers[0]->send(R"({"close": 9007199254740992,"extra":true})");
+    QTRY_COMPARE_WITH_TIMEOUT(host.output.data(), frameOf(R"({"close":9007199254740992})"), waitMs);
+
+    // The last message, sent just before the pipe closes, still reaches the program.
+    QVERIFY(host.send(tabsMessage(5)) && host.write(frameOf(tabsMessage(6)).first(7)));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"au milieu d'un message"_qs));
+    host.closeBrowser();
+    QVERIFY(finished.wait(waitMs));
+    QTRY_COMPARE_WITH_TIMEOUT(program.received(0).last(), tabsMessage(5), waitMs);
+}
+
+void TestBridge::relayKeepsTheLatestWhileTheProgramIsAway()
+{
+    Relay host(m_path);
+    host.relay.start();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"plus anciens sont abandonnés"_qs));
+    for (int marker = 0; marker < 70; ++marker)
+        QVERIFY(host.send(tabsMessage(marker)));
+    QTRY_COMPARE_WITH_TIMEOUT(host.relay.queuedCount(), 64, waitMs);
+
+    BridgeListener program(m_path); // found on a retry, and given what was kept, in order
+    QTRY_COMPARE_WITH_TIMEOUT(program.received(0).size(), 65, waitMs);
+    QCOMPARE(program.received(0)[1], tabsMessage(6));
+    QCOMPARE(program.received(0).last(), tabsMessage(69));
+    // A new connection starts with a hello too, then the browser's last list again.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"connexion au programme perdue"_qs));
+    program.peers[0]->disconnectFromServer();
+    QTRY_COMPARE_WITH_TIMEOUT(program.received(1),
+                              (Frames{program.received(0)[0], tabsMessage(69)}), waitMs);
+}
+
+// A program of another user could read every tab of this one. The stand-in listens as the
+// unprivileged "nobody" in a child process and reports how many bytes each connection brought.
+void TestBridge::relayRefusesAProgramOfAnotherUser()
+{
+    if (::getuid() != 0)
+        QSKIP("only root can listen as another user");
+    int report[2] = {-1, -1};
+    QVERIFY(::pipe2(report, O_CLOEXEC | O_NONBLOCK) == 0);
+    const sockaddr_un address = addressOf(m_path);
+    const pid_t child = ::fork();
+    const auto reap = qScopeGuard([child] {
+        if (child > 0 && ::kill(child, SIGKILL) == 0)
+            ::waitpid(child, nullptr, 0);
+    });
+    if (child == 0) {
+        const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::bind(server, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+            ::setgid(65534) != 0 || ::setuid(65534) != 0 || ::listen(server, 4) != 0)
+            ::_exit(2);
+        for (char bytes[4096];;) {
+            const int peer = ::accept(server, nullptr, nullptr);
+            qint64 total = 0;
+            for (ssize_t count = 0; (count = ::read(peer, bytes, sizeof bytes)) > 0;)
+                total += count;
+            if (::write(report[1], &total, sizeof total) != sizeof total)
+                ::_exit(3);
+            ::close(peer);
+        }
+    }
+    ::close(report[1]);
+
+    Relay host(m_path);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"refusé"_qs));
+    QVERIFY(host.send(tabsMessage(1)));
+    host.relay.start();
+    QList<qint64> bytesPerConnection;
+    const auto readReports = [&] {
+        for (qint64 bytes = 0; ::read(report[0], &bytes, sizeof bytes) == sizeof bytes;)
+            bytesPerConnection.append(bytes);
+        return bytesPerConnection.size();
+    };
+    // Two connections: the host went on trying after the first refusal, and said nothing.
+    QTRY_VERIFY_WITH_TIMEOUT(readReports() >= 2, waitMs);
+    ::close(report[0]);
+    QCOMPARE(bytesPerConnection.first() + bytesPerConnection.last(), 0);
+    QVERIFY(!host.relay.isConnected());
+    QCOMPARE(host.relay.queuedCount(), 1);
+}
+
+void TestBridge::realHostRelaysAndOutlivesTheProgram_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // as each browser starts the host
+    QTest::newRow("chromium") << QStringList{
+        u"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"_qs};
+    QTest::newRow("firefox") << QStringList{
+        u"/usr/lib/mozilla/native-messaging-hosts/fr.vexlor.popup_bridge.json"_qs,
+        u"popup-bridge@vexlor.fr"_qs};
+}
+
+void TestBridge::realHostRelaysAndOutlivesTheProgram()
+{
+    QFETCH(QStringList, arguments);
+    QProcess host;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"XDG_RUNTIME_DIR"_qs, m_runtime->path());
+    host.setProcessEnvironment(environment);
+    host.start(QStringLiteral(VEXLOR_APP_FOLDER "/vexlor-popup-bridge"), arguments);
+    QVERIFY(host.waitForStarted(waitMs));
+    host.write(frameOf(BridgePeer::tabsMessage({BridgePeer::tab(12, u"Popup"_qs)})));
+    host.write(frameOf(R"({"bogus":true})"));
+    QByteArray output;
+    {
+        // The program starts after the browser: the host finds it on a retry.
+        BridgeSource source(m_path);
+        QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()), QStringList{u"Popup"_qs}, waitMs);
+        // The hello named the host's parent, this test, as the browser.
+        QVERIFY(source.covers(QCoreApplication::applicationPid()));
+        source.requestClose(source.walk()[0].handle);
+        QTRY_VERIFY_WITH_TIMEOUT((output += host.readAllStandardOutput()).size() >= 16, waitMs);
+    }
+    // The program went; the host waits for the next one.
+    host.write(frameOf(BridgePeer::tabsMessage({BridgePeer::tab(2, u"While away"_qs)})));
+    BridgeSource source(m_path);
+    QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()), QStringList{u"While away"_qs}, waitMs);
+
+    host.closeWriteChannel();
+    QVERIFY(host.waitForFinished(waitMs));
+    QCOMPARE(host.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(host.exitCode(), 0);
+    // Standard output carries whole frames and nothing else.
+    output += host.readAllStandardOutput();
+    QCOMPARE(output, frameOf(R"({"close":12})"));
+    QVERIFY(host.readAllStandardError().contains("commande inconnue de l'extension ignorée"));
+    QTRY_VERIFY_WITH_TIMEOUT(!source.covers(QCoreApplication::applicationPid()), waitMs);
+}
+
+void TestBridge::sourceListsRoutesClosesAndForgetsEachBrowser()
+{
+    BridgeSource source(m_path);
+    BridgePeer firefox(m_path);
+    BridgePeer chromium(m_path);
+    firefox.sendHello(4101);
+    firefox.sendTabs({BridgePeer::tab(12, u"Alpha"_qs, u"https://alpha.example/"_qs)});
+    chromium.sendHello(4202, u"chromium"_qs);
+    // A browser counts as covered from its hello on, before it has listed anything.
+    QTRY_VERIFY_WITH_TIMEOUT(source.covers(4202) && source.covers(4101), waitMs);
+    const QJsonArray chromiumTabs{BridgePeer::tab(12, u"Popup"_qs),
+                                  BridgePeer::tab(13, u"Kept"_qs)};
+    chromium.sendTabs(chromiumTabs);
+    QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()),
+                              (QStringList{u"Alpha"_qs, u"Popup"_qs, u"Kept"_qs}), waitMs);
+    QCOMPARE(source.walk()[0].address, u"https://alpha.example/"_qs);
+
+    source.requestClose(source.walk()[1].handle);
+    QCOMPARE(namesOf(source.walk()), (QStringList{u"Alpha"_qs, u"Kept"_qs}));
+    // A browser that lists the tab again ignored the request: the tab is back.
+    chromium.sendTabs(chromiumTabs);
+    QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 3, waitMs);
+    const QByteArray kept = source.walk()[2].handle.id;
+    for (const QByteArray &id :
+         {QByteArray("999/12"), QByteArray("garbage"), kept.left(kept.indexOf('/') + 1) + "x"})
+        source.requestClose(WindowHandle{0, id});
+
+    // A browser that drops vanishes at once; coming back, it gets a connection of its own.
+    const WindowHandle alpha = source.walk()[0].handle;
+    firefox.disconnectFromServer();
+    QTRY_VERIFY_WITH_TIMEOUT(!source.covers(4101) && source.walk().size() == 2, waitMs);
+    source.requestClose(alpha);
+    BridgePeer again(m_path);
+    again.sendHello(4101);
+    again.sendTabs({BridgePeer::tab(12, u"Alpha"_qs)});
+    QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 3, waitMs);
+    QVERIFY(source.walk()[2].handle != alpha && namesOf(source.walk())[2] == u"Alpha"_qs);
+    QCOMPARE(chromium.received(), Frames{R"({"close":12})"});
+    QVERIFY(firefox.received().isEmpty() && again.received().isEmpty());
+}
+
+void TestBridge::sourceReadsOddInputSafely()
+{
+    BridgeSource source(m_path);
+    BridgePeer peer(m_path);
+    peer.sendHello(4101);
+    for (const char *garbage : {"not json", "[1,2]", R"({"tabs":"none"})", R"({"close":1})", ""})
+        peer.send(garbage);
+    peer.send(QByteArray(FrameReader::maxFrameBytes + 10, ' '));
+    peer.sendTabs({BridgePeer::tab(1, QString(TabSnapshot::maxTextLength + 500, u'x')),
+                   QJsonObject{{u"id"_qs, 2}}, QJsonObject{{u"id"_qs, u"3"_qs}},
+                   QJsonObject{{u"id"_qs, 4.5}}, QJsonObject{{u"title"_qs, u"no id"_qs}}, u"tab"_qs,
+                   QJsonObject{{u"id"_qs, 5}, {u"title"_qs, 7}, {u"url"_qs, u"ok"_qs}}});
+    QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 3, waitMs);
+    const QList<BrowserPage> pages = source.walk();
+    QCOMPARE(pages[0].pageName->size(), TabSnapshot::maxTextLength);
+    QVERIFY(!pages[1].pageName && !pages[1].address && pages[1].handle.id.endsWith("/2"));
+    QVERIFY(!pages[2].pageName && pages[2].address == u"ok"_qs);
+    QVERIFY(source.covers(4101));
+    QJsonArray many; // longer than any real browser's list
+    for (int id = 0; id < BridgeSource::maxTabsPerBrowser + 100; ++id)
+        many.append(QJsonObject{{u"id"_qs, id}});
+    peer.sendTabs(many);
+    QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), BridgeSource::maxTabsPerBrowser, waitMs);
+}
+
+void TestBridge::sourceClosesConnectionsBeyondItsCap()
+{
+    BridgeSource source(m_path);
+    std::vector<std::unique_ptr<BridgePeer>> crowd;
+    for (int i = 0; i < BridgeSource::maxConnections + 8; ++i)
+        crowd.push_back(std::make_unique<BridgePeer>(m_path));
+    const auto stillConnected = [&] {
+        return std::count_if(crowd.cbegin(), crowd.cend(),
+                             [](auto &p) { return p->isConnected(); });
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(stillConnected(), BridgeSource::maxConnections, waitMs);
+    QCOMPARE(source.connectionCount(), BridgeSource::maxConnections);
+    crowd.clear();
+    QTRY_COMPARE_WITH_TIMEOUT(source.connectionCount(), 0, waitMs);
+    BridgePeer host(m_path);
+    host.sendHello(4101);
+    QTRY_VERIFY_WITH_TIMEOUT(source.covers(4101), waitMs);
+}
+
+void TestBridge::sourceListensAgainAfterItsServerStopped_data()
+{
+    QTest::addColumn<int>("how");
+    QTest::newRow("no descriptor left to take a connection") << 0;
+    QTest::newRow("socket file removed") << 1;
+    QTest::newRow("a dead program's socket file in the way") << 2;
+}
+
+void TestBridge::sourceListensAgainAfterItsServerStopped()
+{
+    QFETCH(int, how);
+    const sockaddr_un address = addressOf(m_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (how == 2) // bound, never listened on again: a program that was killed
+        QCOMPARE(::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    BridgeSource source(m_path);
+    QVERIFY(source.isListening());
+    if (how == 0) {
+        // The connection is made; taking it would need one more descriptor than there is.
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        rlimit low = saved;
+        low.rlim_cur = static_cast<rlim_t>(fd) + 1;
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+        QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!source.isListening(), waitMs);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    } else if (how == 1) {
+        QVERIFY(QFile::remove(m_path));
+    }
+    ::close(fd);
+    QTRY_VERIFY_WITH_TIMEOUT(source.isListening() && QFile::exists(m_path), waitMs);
+    BridgePeer host(m_path);
+    host.sendHello(4101);
+    QTRY_VERIFY_WITH_TIMEOUT(source.covers(4101), waitMs);
+    // A live program keeps its socket.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"déjà utilisé"_qs));
+    QVERIFY(!BridgeSource(m_path).isListening());
+    QVERIFY(source.covers(4101));
+}
+
+QTEST_GUILESS_MAIN(TestBridge)
+#include "tst_bridge.moc"
