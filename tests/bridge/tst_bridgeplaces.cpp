@@ -174,7 +174,7 @@ void TestBridgePlaces::browsersFindTheHostBesideTheProgram()
     // Brave has been used on this account, Chrome never.
     QVERIFY(QDir().mkpath(path(u"config/BraveSoftware/Brave-Browser"_qs)));
     QVERIFY(QDir().mkpath(path(u"home"_qs)));
-    const HostManifestFolders folders{path(u"home"_qs), path(u"config"_qs)};
+    const HostManifestFolders folders{path(u"home"_qs), path(u"config"_qs), path(u"system"_qs)};
     const QStringList expected{path(chromiumManifest(u"chromium"_qs)),
                                path(chromiumManifest(u"BraveSoftware/Brave-Browser"_qs)),
                                path(kFirefox)};
@@ -194,6 +194,12 @@ void TestBridgePlaces::browsersFindTheHostBesideTheProgram()
     QCOMPARE(writeHostManifests(folders, path(u"moved/../app/."_qs)), QStringList());
     writeBytes(path(kFirefox), "{}");
     QCOMPARE(writeHostManifests(folders, path(u"app"_qs)), QStringList{path(kFirefox)});
+    // Where the package's manifest for every user stands, one of the user's would shadow it.
+    writeAll(path(u"system/usr/lib/mozilla/native-messaging-hosts/fr.vexlor.popup_bridge.json"_qs),
+             "{}");
+    QVERIFY(QFile::remove(path(kFirefox)));
+    QCOMPARE(writeHostManifests(folders, path(u"app"_qs)), QStringList());
+    QVERIFY(!QFile::exists(path(kFirefox)));
 }
 
 void TestBridgePlaces::noChromiumManifestWithoutAValidId_data()

@@ -19,7 +19,8 @@ std::unique_ptr<BrowserProcess> startBrowser(const QString &kind, const QString 
     // Firefox takes an unsigned add-on dropped into the profile once signatures are off and the
     // profile's scope is enabled.
     const auto install = [](const QString &home) {
-        writeHostManifests({home, home + u"/.config"_qs}, QStringLiteral(VEXLOR_APP_FOLDER));
+        writeHostManifests({home, home + u"/.config"_qs, home + u"/system"_qs},
+                           QStringLiteral(VEXLOR_APP_FOLDER));
         QDir().mkpath(home + u"/profile/extensions"_qs);
         QFile::copy(packages + u"vexlor-popup-bridge.xpi"_qs,
                     home + u"/profile/extensions/popup-bridge@vexlor.fr.xpi"_qs);
