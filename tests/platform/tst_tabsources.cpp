@@ -193,23 +193,27 @@ void TestTabSources::devToolsCloseHidesTheTabUntilTheBrowserDropsIt()
 
 void TestTabSources::devToolsDropsAStalledBadOrVanishedBrowser_data()
 {
-    QTest::addColumn<FakeDevTools::Answer>("answer");
-    QTest::newRow("stalled") << FakeDevTools::Answer::Silence;
-    QTest::newRow("server error") << FakeDevTools::Answer::ServerError;
-    QTest::newRow("huge") << FakeDevTools::Answer::Huge;
-    QTest::newRow("huge, length unannounced") << FakeDevTools::Answer::HugeUnannounced;
+    QTest::addColumn<QByteArray>("answer");
+    const QByteArray huge = '[' + QByteArray(4 << 20, ' ') + ']';
+    QTest::newRow("stalled") << QByteArray();
+    QTest::newRow("server error") << QByteArray(
+        "HTTP/1.1 500 Error\r\nContent-Length: 2\r\n\r\n[]");
+    QTest::newRow("huge") << "HTTP/1.1 200 OK\r\nContent-Length: " +
+                                 QByteArray::number(huge.size()) + "\r\n\r\n" + huge;
+    QTest::newRow("huge, length unannounced")
+        << "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + huge;
 }
 
 void TestTabSources::devToolsDropsAStalledBadOrVanishedBrowser()
 {
-    QFETCH(FakeDevTools::Answer, answer);
+    QFETCH(QByteArray, answer);
     DevToolsRig rig(chromium);
     rig.browser.tabs = {{u"A"_qs, u"Alpha"_qs}};
     QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Alpha"_qs}, waitMs);
 
-    rig.browser.answer = answer;
+    rig.browser.listAnswer = answer;
     QTRY_VERIFY_WITH_TIMEOUT(rig.names().isEmpty() && !rig.source->covers(300), waitMs);
-    rig.browser.answer = FakeDevTools::Answer::Normal;
+    rig.browser.listAnswer.reset();
     QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Alpha"_qs}, waitMs);
     QVERIFY(rig.browser.requests.count("GET /json/version") >= 2);
 

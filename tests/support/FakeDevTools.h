@@ -7,24 +7,15 @@
 #include <QTcpSocket>
 
 // Plays a Chromium's DevTools HTTP endpoints on 127.0.0.1: /json/version, /json/list of the
-// tabs the test sets, answered well or badly, and /json/close/<id>. Every request is kept.
+// tabs the test sets or any answer, and /json/close/<id>. Every request is kept.
 class FakeDevTools : public QObject
 {
 public:
-    enum class Answer
-    {
-        Normal,
-        ServerError,
-        Huge,            // far more than the client reads, with its length announced
-        HugeUnannounced, // the same without a length
-        Silence,         // takes the request and never answers
-    };
     struct Tab
     {
         QString id;
         QString title;
     };
-    static constexpr qint64 hugeSize = 4 * 1024 * 1024;
     // The browser's own target, named in /json/version.
     static constexpr const char *browserTarget = "/devtools/browser/fake";
 
@@ -48,7 +39,9 @@ public:
     }
 
     QList<Tab> tabs;
-    Answer answer = Answer::Normal;
+    // A whole answer to /json/list, sent instead of the tabs, after which the connection
+    // closes; an empty one is never sent, as by a browser that stalls.
+    std::optional<QByteArray> listAnswer;
     bool honoursClose = true;
     QByteArrayList requests;
 
@@ -89,26 +82,17 @@ private:
         }
         if (request != "GET /json/list")
             return reply("404 Not Found", {});
+        if (listAnswer) {
+            socket->write(*listAnswer);
+            return listAnswer->isEmpty() ? void() : socket->disconnectFromHost();
+        }
         QJsonArray list;
         for (const Tab &tab : tabs)
             list.append(QJsonObject{{u"id"_qs, tab.id},
                                     {u"type"_qs, u"page"_qs},
                                     {u"title"_qs, tab.title},
                                     {u"url"_qs, u"https://"_qs + tab.id + u'/'}});
-        switch (answer) {
-        case Answer::Normal:
-            return reply("200 OK", QJsonDocument(list).toJson());
-        case Answer::ServerError:
-            return reply("500 Internal Server Error", "[]");
-        case Answer::Huge:
-            return reply("200 OK", '[' + QByteArray(hugeSize, ' ') + ']');
-        case Answer::HugeUnannounced:
-            socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n[" +
-                          QByteArray(hugeSize, ' '));
-            return socket->disconnectFromHost();
-        case Answer::Silence:
-            return;
-        }
+        reply("200 OK", QJsonDocument(list).toJson());
     }
 
     QTcpServer m_server;
