@@ -41,7 +41,6 @@ public:
     }
 
     quint16 port() const { return m_server.serverPort(); }
-    bool hasSession() const { return m_session || sessionHeldElsewhere; }
     QStringList contexts() const
     {
         QStringList contexts;
@@ -59,8 +58,10 @@ public:
     qint64 processId = 0; // as session.new reports it in moz:processID
     QList<Tab> tabs;
     Answer answer = Answer::Normal;
-    bool sessionHeldElsewhere = false;
     QList<QJsonObject> commands;
+    // The connection that holds the only session, compared only: Firefox keeps a session whose
+    // connection went. Any other pointer plays another client that holds it.
+    const QWebSocket *session = nullptr;
     QStringList origins;     // the Origin header of every connection
     bool overlapped = false; // a command came while an earlier one was unanswered
 
@@ -95,15 +96,15 @@ private:
             return QJsonObject{{u"result"_qs, result}};
         };
         if (method == u"session.new") {
-            if (hasSession())
+            if (session)
                 return failure(u"session not created"_qs);
-            m_session = socket;
+            session = socket;
             return success({{u"capabilities"_qs, QJsonObject{{u"moz:processID"_qs, processId}}}});
         }
-        if (m_session != socket)
+        if (session != socket)
             return failure(u"invalid session id"_qs);
         if (method == u"session.end")
-            m_session = nullptr;
+            session = nullptr;
         if (method == u"browsingContext.getTree") {
             QJsonArray contexts;
             for (const Tab &tab : tabs)
@@ -132,5 +133,4 @@ private:
     }
 
     QWebSocketServer m_server;
-    QWebSocket *m_session = nullptr; // compared only: Firefox keeps a session whose socket went
 };
