@@ -307,21 +307,21 @@ void TestTabSources::bidiDropsAStalledBrowserAndReportsARefusedSession()
     rig.browser.tabs = {{u"a"_qs, u"Alpha"_qs}};
     QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Alpha"_qs}, waitMs);
 
+    // A huge message closes the WebSocket before the session can end, and Firefox keeps that
+    // session: later attempts are refused, and reported once, until the session goes.
+    const bool flooding = answer == FakeBidiBrowser::Answer::Huge;
+    if (flooding)
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(u"processus 700 .*refuse une session"_qs));
     rig.browser.answer = answer;
     QTRY_VERIFY_WITH_TIMEOUT(rig.names().isEmpty() && !rig.source->covers(700), waitMs);
     rig.browser.answer = FakeBidiBrowser::Answer::Normal;
-    if (answer == FakeBidiBrowser::Answer::Silence) {
-        // The session was ended on the way out, or the browser would refuse the next one.
-        QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Alpha"_qs}, waitMs);
-        return;
+    if (flooding) {
+        QTRY_VERIFY_WITH_TIMEOUT(rig.browser.count(u"session.new"_qs) >= 4, waitMs);
+        QVERIFY(rig.names().isEmpty() && !rig.source->covers(700));
+        rig.browser.session = nullptr;
     }
-    // A huge message closes the WebSocket before the session can end, and Firefox keeps that
-    // session: later attempts are refused, and reported once, until the session goes.
-    QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression(u"processus 700 .*refuse une session"_qs));
-    QTRY_VERIFY_WITH_TIMEOUT(rig.browser.count(u"session.new"_qs) >= 4, waitMs);
-    QVERIFY(rig.names().isEmpty() && !rig.source->covers(700));
-    rig.browser.session = nullptr;
+    // Otherwise the session was ended on the way out, or the browser would refuse the next one.
     QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Alpha"_qs}, waitMs);
 }
 
