@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QList>
+#include <QTemporaryDir>
 
 #include <cstdint>
 #include <cstdio>
@@ -41,6 +44,17 @@ inline void require(bool holds, const char *property)
         std::fprintf(stderr, "Property broken: %s\n", property);
         std::abort();
     }
+}
+
+// Writes the bytes as the named file in a folder that lasts the whole run, and returns its path.
+inline QString writtenFile(const QString &name, const QByteArray &bytes)
+{
+    static QTemporaryDir folder(QDir::tempPath() + u"/vexlor-fuzz-XXXXXX"_qs);
+    QFile file(folder.filePath(name));
+    require(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                file.write(bytes) == bytes.size(),
+            "the test file is written");
+    return file.fileName();
 }
 
 } // namespace FuzzInput

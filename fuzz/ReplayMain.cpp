@@ -15,30 +15,23 @@ int main(int argc, char **argv)
 {
     if (LLVMFuzzerInitialize)
         LLVMFuzzerInitialize(&argc, &argv);
-    int replayed = 0;
+    QStringList files;
     for (int i = 1; i < argc; ++i) {
-        QStringList files;
-        if (QFileInfo(QString::fromLocal8Bit(argv[i])).isDir()) {
-            QDirIterator it(QString::fromLocal8Bit(argv[i]), QDir::Files,
-                            QDirIterator::Subdirectories);
-            while (it.hasNext())
-                files.append(it.next());
-        } else {
-            files.append(QString::fromLocal8Bit(argv[i]));
-        }
-        files.sort();
-        for (const QString &path : files) {
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly)) {
-                std::fprintf(stderr, "Cannot read %s\n", qPrintable(path));
-                return 1;
-            }
-            const QByteArray input = file.readAll();
-            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.constData()),
-                                   static_cast<size_t>(input.size()));
-            ++replayed;
-        }
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        for (QDirIterator it(argument, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            files.append(it.next());
+        if (QFileInfo(argument).isFile())
+            files.append(argument);
     }
-    std::printf("%d inputs replayed\n", replayed);
-    return replayed > 0 ? 0 : 1;
+    files.sort();
+    for (const QString &path : files) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return std::fprintf(stderr, "Cannot read %s\n", qPrintable(path)), 1;
+        const QByteArray input = file.readAll();
+        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.constData()),
+                               static_cast<size_t>(input.size()));
+    }
+    std::printf("%lld inputs replayed\n", static_cast<long long>(files.size()));
+    return files.isEmpty() ? 1 : 0;
 }

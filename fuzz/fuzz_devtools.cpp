@@ -39,33 +39,22 @@ void checkRawAnswer(const QByteArray &body, const QByteArray &browserTarget)
 void checkWrittenList(const QByteArray &spec)
 {
     QJsonArray targets;
-    QList<BrowserPage> expected;
-    struct Written
-    {
-        std::optional<QJsonValue> title;
-        std::optional<QJsonValue> address;
-    };
-    QList<Written> written;
+    QList<std::tuple<QByteArray, std::optional<QJsonValue>, std::optional<QJsonValue>>> expected;
     FuzzJson::Writer writer;
     for (const QByteArray &line : spec.split('\n')) {
         const QList<QByteArray> fields = line.split('\t');
-        const std::optional<QJsonValue> type = writer.field(fields, 0);
-        const std::optional<QJsonValue> id = writer.field(fields, 1);
-        const std::optional<QJsonValue> title = writer.field(fields, 2);
-        const std::optional<QJsonValue> address = writer.field(fields, 3);
         QJsonObject target{{u"description"_qs, QString()}};
-        for (const auto &[key, value] :
-             {std::pair(u"type"_qs, type), std::pair(u"id"_qs, id), std::pair(u"title"_qs, title),
-              std::pair(u"url"_qs, address)}) {
-            if (value)
-                target.insert(key, *value);
+        std::optional<QJsonValue> values[4];
+        for (qsizetype i = 0; i < 4; ++i) {
+            values[i] = writer.field(fields, i);
+            if (values[i])
+                target.insert(QStringList{u"type"_qs, u"id"_qs, u"title"_qs, u"url"_qs}[i],
+                              *values[i]);
         }
         targets.append(target);
-        if (type && type->toString() == u"page" && id && id->isString() &&
-            !id->toString().isEmpty()) {
-            expected.append(BrowserPage{{}, {}, WindowHandle{0, id->toString().toUtf8()}});
-            written.append(Written{title, address});
-        }
+        const QString id = values[1].value_or(QJsonValue()).toString();
+        if (values[0] && values[0]->toString() == u"page" && !id.isEmpty())
+            expected.append({id.toUtf8(), values[2], values[3]});
     }
     // Chromium indents its answers; a compact one must read the same.
     const auto format = spec.size() % 2 ? QJsonDocument::Compact : QJsonDocument::Indented;
@@ -74,9 +63,10 @@ void checkWrittenList(const QByteArray &spec)
     require(pages.has_value(), "a written list reads");
     require(pages->size() == expected.size(), "a written list gives each of its tabs once");
     for (qsizetype i = 0; i < expected.size(); ++i) {
-        require((*pages)[i].handle == expected[i].handle, "a written tab reads back in order");
-        FuzzJson::requireTextOf((*pages)[i].pageName, written[i].title);
-        FuzzJson::requireTextOf((*pages)[i].address, written[i].address);
+        const auto &[id, title, address] = expected[i];
+        require((*pages)[i].handle == WindowHandle{0, id}, "a written tab reads back in order");
+        FuzzJson::requireTextOf((*pages)[i].pageName, title);
+        FuzzJson::requireTextOf((*pages)[i].address, address);
     }
 }
 

@@ -5,9 +5,7 @@
 #include "settings/Ini.h"
 #include "settings/IniDocument.h"
 
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 using FuzzInput::require;
 
@@ -93,13 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString otherSection = QString::fromUtf8(parts[4]);
     const QString otherKey = QString::fromUtf8(parts[5]);
 
-    static QTemporaryDir folder(QDir::tempPath() + u"/vexlor-fuzz-ini-XXXXXX"_qs);
-    const QString path = folder.filePath(u"config.ini"_qs);
-    QFile file(path);
-    require(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                file.write(parts[0]) == parts[0].size(),
-            "the test file is written");
-    file.close();
+    const QString path = FuzzInput::writtenFile(u"config.ini"_qs, parts[0]);
 
     const QString before = TextCodec::decode(parts[0]);
     const std::optional<QString> otherBefore = IniDocument(path).value(otherSection, otherKey);

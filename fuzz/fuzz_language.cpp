@@ -9,12 +9,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-#include <QTemporaryDir>
 
 #include <memory>
 
@@ -87,13 +84,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QList<QByteArray> parts = FuzzInput::parts(data, size, 2);
-    static QTemporaryDir folder(QDir::tempPath() + u"/vexlor-fuzz-lng-XXXXXX"_qs);
-    const QString path = folder.filePath(u"Francais.lng"_qs);
-    QFile file(path);
-    require(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                file.write(parts[0]) == parts[0].size(),
-            "the test file is written");
-    file.close();
+    const QString path = FuzzInput::writtenFile(u"Francais.lng"_qs, parts[0]);
 
     // Only texts that are not empty are written, so each text has at least one character.
     QStringList texts = QString::fromUtf8(parts[1]).split(u'\t');

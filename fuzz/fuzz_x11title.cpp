@@ -9,20 +9,6 @@ using X11TitleText::Encoding;
 
 namespace {
 
-bool isWellFormed(const QString &text)
-{
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i].isHighSurrogate()) {
-            if (i + 1 >= text.size() || !text[i + 1].isLowSurrogate())
-                return false;
-            ++i;
-        } else if (text[i].isLowSurrogate()) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // The bytes of a property as the window wrote them, up to the first NUL.
 QByteArray beforeNul(const QByteArray &bytes)
 {
@@ -40,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const QString text = X11TitleText::decode(bytes, encoding);
         require(text.size() <= X11TitleText::maxLength, "a decoded title is capped");
         require(!text.contains(QChar(0)), "a decoded title stops at the first NUL");
-        require(isWellFormed(text), "a decoded title has no half character");
+        require(text.isValidUtf16(), "a decoded title has no half character");
 
         const QString page = X11TitleText::pageNameFromTitle(text);
         require(page.size() <= text.size() && text.contains(page),

@@ -1,82 +1,136 @@
 #pragma once
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
-#include <QList>
-#include <QObject>
-#include <QStringList>
+#include <QTimer>
+#include <QWebSocket>
 #include <QWebSocketServer>
 
-class QWebSocket;
-
-// Plays a Firefox's WebDriver BiDi endpoint on 127.0.0.1 as far as the tab source uses it:
-// session.new and session.end, browsingContext.getTree, script.evaluate of the title and
-// browsingContext.close. Like Firefox it allows one session at a time, keeps a session whose
-// connection went, and ignores a request to close its last tab. Answers come a moment after
-// the request, so a client that sends a second request before the first is answered is seen.
+// Plays a Firefox's WebDriver BiDi endpoint on 127.0.0.1 as far as the tab source uses it. Like
+// Firefox it allows one session at a time, keeps a session whose connection went, and ignores a
+// request to close its last tab. Answers come a moment after the request, so a client that
+// sends a second request before the first is answered is seen.
 class FakeBidiBrowser : public QObject
 {
-    Q_OBJECT
-
 public:
     enum class Answer
     {
         Normal,
-        Garbage, // a text that is not JSON
         Huge,    // a message far beyond what the client reads
         Silence, // nothing, though session.end still ends the session
     };
     struct Tab
     {
         QString context;
-        QString url;
         QString title;
         bool titleFails = false; // the page cannot run scripts, or went meanwhile
     };
 
-    // The process id that session.new reports, as Firefox does in moz:processID.
-    explicit FakeBidiBrowser(qint64 processId);
+    FakeBidiBrowser() : m_server(u"firefox"_qs, QWebSocketServer::NonSecureMode)
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QWebSocketServer::newConnection, this, [this] {
+            while (QWebSocket *socket = m_server.nextPendingConnection()) {
+                socket->setParent(this);
+                origins.append(socket->origin());
+                connect(socket, &QWebSocket::textMessageReceived, this,
+                        [this, socket](const QString &text) { received(socket, text); });
+            }
+        });
+    }
 
     quint16 port() const { return m_server.serverPort(); }
-    void setTabs(const QList<Tab> &tabs) { m_tabs = tabs; }
-    QStringList contexts() const;
-    // How every command but session.new and session.end is answered.
-    void setAnswer(Answer answer) { m_answer = answer; }
-    // Plays another client that holds the only session.
-    void setSessionHeldElsewhere(bool held)
+    QStringList contexts() const
     {
-        m_session = held ? Session::Elsewhere : Session::None;
+        QStringList contexts;
+        for (const Tab &tab : tabs)
+            contexts.append(tab.context);
+        return contexts;
     }
-    bool hasSession() const { return m_session != Session::None; }
-    void vanish();
+    int count(const QString &method) const
+    {
+        return int(std::count_if(commands.cbegin(), commands.cend(), [&](const QJsonObject &c) {
+            return c.value(u"method").toString() == method;
+        }));
+    }
 
-    // Every command received, in order, and the Origin header of every connection.
-    QList<QJsonObject> commands() const { return m_commands; }
-    int count(const QString &method) const;
-    QStringList origins() const { return m_origins; }
-    // Whether a command ever came while an earlier one on its connection was unanswered.
-    bool overlapped() const { return m_overlapped; }
-
-    static constexpr qint64 hugeSize = 4 * 1024 * 1024;
+    qint64 processId = 0; // as session.new reports it in moz:processID
+    QList<Tab> tabs;
+    Answer answer = Answer::Normal;
+    QList<QJsonObject> commands;
+    // The connection that holds the only session, compared only: Firefox keeps a session whose
+    // connection went. Any other pointer plays another client that holds it.
+    const QWebSocket *session = nullptr;
+    QStringList origins;     // the Origin header of every connection
+    bool overlapped = false; // a command came while an earlier one was unanswered
 
 private:
-    enum class Session
+    void received(QWebSocket *socket, const QString &text)
     {
-        None,
-        Ours,
-        Elsewhere,
-    };
+        const QJsonObject command = QJsonDocument::fromJson(text.toUtf8()).object();
+        commands.append(command);
+        overlapped = overlapped || socket->property("busy").toBool();
+        socket->setProperty("busy", true);
+        const QString method = command.value(u"method").toString();
+        const QJsonValue id = command.value(u"id");
+        QJsonObject message = respond(socket, method, command.value(u"params").toObject());
+        if (answer == Answer::Silence)
+            return;
+        if (answer == Answer::Huge && !method.startsWith(u"session."))
+            message = {{u"result"_qs, QJsonObject{{u"padding"_qs, QString(4'000'000, u'x')}}}};
+        message.insert(u"id"_qs, id);
+        message.insert(u"type"_qs, message.contains(u"error") ? u"error"_qs : u"success"_qs);
+        QTimer::singleShot(2, socket, [socket, message] {
+            socket->setProperty("busy", false);
+            socket->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson()));
+        });
+    }
 
-    void received(QWebSocket *socket, const QString &text);
-    QJsonObject answer(QWebSocket *socket, const QJsonObject &command);
-    QJsonObject treeResult() const;
+    QJsonObject respond(QWebSocket *socket, const QString &method, const QJsonObject &params)
+    {
+        const auto failure = [](const QString &error) {
+            return QJsonObject{{u"error"_qs, error}};
+        };
+        const auto success = [](const QJsonObject &result) {
+            return QJsonObject{{u"result"_qs, result}};
+        };
+        if (method == u"session.new") {
+            if (session)
+                return failure(u"session not created"_qs);
+            session = socket;
+            return success({{u"capabilities"_qs, QJsonObject{{u"moz:processID"_qs, processId}}}});
+        }
+        if (session != socket)
+            return failure(u"invalid session id"_qs);
+        if (method == u"session.end")
+            session = nullptr;
+        if (method == u"browsingContext.getTree") {
+            QJsonArray contexts;
+            for (const Tab &tab : tabs)
+                contexts.append(QJsonObject{{u"context"_qs, tab.context},
+                                            {u"url"_qs, u"https://"_qs + tab.context + u'/'}});
+            return success({{u"contexts"_qs, contexts}});
+        }
+        const QJsonObject target = params.value(u"target").toObject();
+        const QString context =
+            params.value(u"context").toString(target.value(u"context").toString());
+        const auto tab = std::find_if(tabs.begin(), tabs.end(),
+                                      [&](const Tab &t) { return t.context == context; });
+        if (method == u"script.evaluate") {
+            // Only a sandboxed script is out of the page's reach.
+            if (tab == tabs.end() || tab->titleFails ||
+                target.value(u"sandbox").toString().isEmpty())
+                return failure(u"unknown error"_qs);
+            return success({{u"type"_qs, u"success"_qs},
+                            {u"result"_qs,
+                             QJsonObject{{u"type"_qs, u"string"_qs}, {u"value"_qs, tab->title}}}});
+        }
+        if (method == u"browsingContext.close" && tab != tabs.end() && tabs.size() > 1 &&
+            params.value(u"promptUnload") == QJsonValue(false))
+            tabs.erase(tab);
+        return success({});
+    }
 
     QWebSocketServer m_server;
-    qint64 m_processId;
-    QList<Tab> m_tabs;
-    Answer m_answer = Answer::Normal;
-    Session m_session = Session::None;
-    QWebSocket *m_sessionSocket = nullptr;
-    QList<QJsonObject> m_commands;
-    QStringList m_origins;
-    bool m_overlapped = false;
 };

@@ -1,57 +1,99 @@
 #pragma once
 
-#include <QByteArrayList>
 #include <QJsonArray>
-#include <QObject>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpServer>
+#include <QTcpSocket>
 
-// Plays a Chromium's DevTools HTTP endpoints on 127.0.0.1: /json/version, /json/list and
-// /json/close/<id>, answered from the targets the test sets, or badly on purpose. Every
-// request line it receives is kept.
+// Plays a Chromium's DevTools HTTP endpoints on 127.0.0.1: /json/version, /json/list of the
+// tabs the test sets or any answer, and /json/close/<id>. Every request is kept.
 class FakeDevTools : public QObject
 {
-    Q_OBJECT
-
 public:
-    enum class Answer
+    struct Tab
     {
-        Normal,
-        Garbage,         // a body that is not JSON
-        NotAList,        // JSON, but an object where a list belongs
-        ServerError,     // status 500
-        Huge,            // far more than the client reads, with its length announced
-        HugeUnannounced, // far more than the client reads, without a length
-        Silence,         // takes the request and never answers
+        QString id;
+        QString title;
     };
+    // The browser's own target, named in /json/version.
+    static constexpr const char *browserTarget = "/devtools/browser/fake";
 
-    FakeDevTools();
+    FakeDevTools()
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                socket->setParent(this);
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+            }
+        });
+    }
 
     quint16 port() const { return m_server.serverPort(); }
-    // The path of the browser's own target in /json/version's webSocketDebuggerUrl.
-    static constexpr const char *browserTarget = "/devtools/browser/fake-browser";
-
-    // Each target is an object as /json/list gives it.
-    void setTargets(const QJsonArray &targets) { m_targets = targets; }
-    static QJsonObject page(const QString &id, const QString &title, const QString &url);
-    // How /json/list is answered; /json/version is always answered normally.
-    void setAnswer(Answer answer) { m_answer = answer; }
-    // Whether a close request removes the tab, as a browser does, or is ignored.
-    void setHonoursClose(bool honours) { m_honoursClose = honours; }
     // Stops listening and drops every connection, as a browser that quits.
-    void vanish();
+    void vanish()
+    {
+        m_server.close();
+        qDeleteAll(findChildren<QTcpSocket *>());
+    }
 
-    QByteArrayList requests() const { return m_requests; }
-    int count(const QByteArray &requestLine) const;
-
-    static constexpr qint64 hugeSize = 4 * 1024 * 1024;
+    QList<Tab> tabs;
+    // A whole answer to /json/list, sent instead of the tabs, after which the connection
+    // closes; an empty one is never sent, as by a browser that stalls.
+    std::optional<QByteArray> listAnswer;
+    bool honoursClose = true;
+    QByteArrayList requests;
 
 private:
-    void serve(QTcpSocket *socket);
-    void answer(QTcpSocket *socket, const QByteArray &method, const QByteArray &path);
+    // Requests come one after another on a kept-alive connection; none carries a body.
+    void serve(QTcpSocket *socket)
+    {
+        QByteArray pending = socket->property("pending").toByteArray() + socket->readAll();
+        for (qsizetype end = pending.indexOf("\r\n\r\n"); end >= 0;
+             end = pending.indexOf("\r\n\r\n")) {
+            const QByteArrayList words = pending.left(pending.indexOf("\r\n")).split(' ');
+            pending.remove(0, end + 4);
+            requests.append(words.value(0) + ' ' + words.value(1));
+            respond(socket, requests.last());
+        }
+        socket->setProperty("pending", pending);
+    }
+
+    void respond(QTcpSocket *socket, const QByteArray &request)
+    {
+        const auto reply = [socket](const QByteArray &status, const QByteArray &body) {
+            socket->write("HTTP/1.1 " + status + "\r\nContent-Length: " +
+                          QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        };
+        if (request == "GET /json/version")
+            return reply("200 OK", R"({"Browser": "Chrome/156.0.0.0", "webSocketDebuggerUrl": )"
+                                   "\"ws://127.0.0.1/" +
+                                       QByteArray(browserTarget) + "\"}");
+        if (request.startsWith("PUT /json/close/")) {
+            const QString id = QString::fromUtf8(QByteArray::fromPercentEncoding(request.mid(16)));
+            const auto tab =
+                std::find_if(tabs.begin(), tabs.end(), [&](auto &t) { return t.id == id; });
+            if (tab == tabs.end())
+                return reply("404 Not Found", "No such target id");
+            if (honoursClose)
+                tabs.erase(tab);
+            return reply("200 OK", "Target is closing");
+        }
+        if (request != "GET /json/list")
+            return reply("404 Not Found", {});
+        if (listAnswer) {
+            socket->write(*listAnswer);
+            return listAnswer->isEmpty() ? void() : socket->disconnectFromHost();
+        }
+        QJsonArray list;
+        for (const Tab &tab : tabs)
+            list.append(QJsonObject{{u"id"_qs, tab.id},
+                                    {u"type"_qs, u"page"_qs},
+                                    {u"title"_qs, tab.title},
+                                    {u"url"_qs, u"https://"_qs + tab.id + u'/'}});
+        reply("200 OK", QJsonDocument(list).toJson());
+    }
 
     QTcpServer m_server;
-    QJsonArray m_targets;
-    Answer m_answer = Answer::Normal;
-    bool m_honoursClose = true;
-    QByteArrayList m_requests;
 };

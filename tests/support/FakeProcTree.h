@@ -1,33 +1,56 @@
 #pragma once
 
 #include <QByteArrayList>
-#include <QString>
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
-#include <unistd.h>
-
-// A /proc-like folder tree in a temporary folder: one folder per process with the files that
-// discovery reads (status, cmdline) and the links it follows (exe, cwd, fd/*).
+// A /proc-like tree in a temporary folder, with a scratch folder beside it for profiles and port
+// files, written from lines that read like a test's story ("$S" stands for the scratch folder):
+//   "<pid>[:<uid>] <argument>..."  a process of that user (userId unless said), its command line
+//   "file <path> <bytes>"           a file below the scratch folder
+//   "link <pid> <name> <target>"    a link in a process's folder, such as cwd or fd/3
+//   "rm <path>"                      a file or folder of the tree goes
 class FakeProcTree
 {
 public:
-    FakeProcTree();
+    static constexpr uint userId = 1000;
 
     QString root() const { return m_root.path(); }
-    // A folder of its own for profiles, port files and the like.
-    QString scratch(const QString &name) const;
 
-    // Adds a process run by the user, with this command line.
-    void addProcess(qint64 pid, const QByteArrayList &arguments, uint userId = ::getuid());
-    void removeProcess(qint64 pid);
-    // Writes raw bytes as the process's command line.
-    void setCommandLine(qint64 pid, const QByteArray &bytes);
-    void link(qint64 pid, const QString &name, const QString &target);
-
-    static bool writeFile(const QString &path, const QByteArray &bytes);
+    void apply(QByteArray line)
+    {
+        line.replace("$S", QFile::encodeName(m_scratch.path()));
+        const QByteArrayList words = line.split(' ');
+        const QString path = m_root.path() + u'/' + QString::fromUtf8(words.value(1));
+        if (words[0] == "file") {
+            write(m_scratch.filePath(QString::fromUtf8(words[1])), line.mid(words[1].size() + 6));
+        } else if (words[0] == "link") {
+            const QString link = path + u'/' + QString::fromUtf8(words[2]);
+            QDir().mkpath(QFileInfo(link).path());
+            QFile::link(QString::fromUtf8(words[3]), link);
+        } else if (words[0] == "rm") {
+            QFileInfo(path).isDir() ? QDir(path).removeRecursively() : QFile::remove(path);
+        } else {
+            const QByteArrayList process = words[0].split(':');
+            const QString folder = m_root.filePath(QString::fromUtf8(process[0]));
+            const QByteArray uid = process.value(1, QByteArray::number(userId));
+            QDir().mkpath(folder + u"/fd"_qs);
+            write(folder + u"/status"_qs, "Name:\tprocess\nUid:\t" + uid + '\t' + uid + "\t0\t0\n");
+            const QByteArrayList arguments = words.mid(1);
+            write(folder + u"/cmdline"_qs,
+                  arguments.isEmpty() ? QByteArray() : arguments.join('\0') + '\0');
+        }
+    }
 
 private:
-    QString folder(qint64 pid) const;
+    static void write(const QString &path, const QByteArray &bytes)
+    {
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(bytes);
+    }
 
     QTemporaryDir m_root;
     QTemporaryDir m_scratch;

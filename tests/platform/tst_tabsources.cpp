@@ -1,0 +1,342 @@
+#include "sources/tabs/BidiSource.h"
+#include "sources/tabs/DevToolsSource.h"
+#include "support/FakeBidiBrowser.h"
+#include "support/FakeDevTools.h"
+#include "support/TabSourceRig.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+using Kind = DebugEndpoint::Kind;
+using DevToolsRig = TabSourceRig<FakeDevTools, DevToolsSource>;
+using BidiRig = TabSourceRig<FakeBidiBrowser, BidiSource>;
+
+namespace {
+
+constexpr int waitMs = 10000;
+const QByteArray chromium = "300 chromium --remote-debugging-port=$P";
+const QByteArray firefox = "700 firefox-esr --remote-debugging-port $P";
+const auto noWindowCloser = [](qint64) {
+};
+
+} // namespace
+
+class TestTabSources : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // A refused session is reported once; a test that expects the report says so.
+    void init() { QTest::failOnWarning(QRegularExpression(u"refuse une session"_qs)); }
+
+    void discoveryFindsTheUsersDebuggableBrowsers_data();
+    void discoveryFindsTheUsersDebuggableBrowsers();
+
+    void devToolsListsEveryBrowserUntilItsProcessEnds();
+    void devToolsCloseHidesTheTabUntilTheBrowserDropsIt();
+    void devToolsDropsAStalledBadOrVanishedBrowser_data();
+    void devToolsDropsAStalledBadOrVanishedBrowser();
+    void devToolsDistrustsAStalePortFile();
+
+    void bidiReadsTitlesOneRequestAtATimeInOneSession();
+    void bidiClosesTheTabOrTheLastTabsWindow();
+    void bidiEndsTheSessionWhenTheSourceGoes();
+    void bidiDropsAStalledBrowserAndReportsARefusedSession_data();
+    void bidiDropsAStalledBrowserAndReportsARefusedSession();
+    void bidiLeavesAnotherFirefoxOnAStalePortAlone();
+};
+
+// Each row is FakeProcTree lines and looks, cut at ";": "?c <found>" or "?f <found>" is what a
+// look for Chromium or Firefox finds, as "pid:port" and the target that the port file names. A
+// first line "settle 0" rules processes out at first sight.
+void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::newRow("chromium's port, the last one given")
+        << QByteArray("1 /usr/lib/chromium/chromium --remote-debugging-port=9333 https://a.b/; 2 "
+                      "/opt/google/chrome/chrome -remote-debugging-port=1 "
+                      "-remote-debugging-port=9334; ?c 1:9333 2:9334");
+    QTest::newRow("helpers, other programs and bad ports are no browser") << QByteArray(
+        "3 /usr/lib/chromium/chromium --type=renderer --remote-debugging-port=9; 4 /usr/bin/node "
+        "--remote-debugging-port=9336; 5 chromium -- --remote-debugging-port=9337; 6 chromium "
+        "--remote-debugging-port=99999; 7 chromium --remote-debugging-port=abc; 8 firefox-esr "
+        "--remote-debugging-port=9338; ?c; 9 /usr/lib/firefox-esr/firefox-esr -contentproc "
+        "--remote-debugging-port 9; 10 chromium --remote-debugging-port=9339; ?f 8:9338");
+    QTest::newRow("firefox's port, apart, joined or the default")
+        << QByteArray("1 firefox-esr --remote-debugging-port 9444; 2 "
+                      "/usr/lib/firefox-esr/firefox-esr -remote-debugging-port=9445; 3 firefox "
+                      "--remote-debugging-port https://example.org/; ?f 1:9444 2:9445 3:9222");
+    QTest::newRow("chromium's port file, in an absolute or a relative profile") << QByteArray(
+        "file w/a/DevToolsActivePort 41234\n/devtools/browser/abc-123\n; 1 chromium --headless "
+        "--user-data-dir=$S/w/a --remote-debugging-port=0; file w/b/DevToolsActivePort 41235; 2 "
+        "chromium --user-data-dir=b --remote-debugging-port=0; link 2 cwd $S/w; ?c "
+        "1:41234/devtools/browser/abc-123 2:41235");
+    QTest::newRow("chromium's port file missing or wrong")
+        << QByteArray("1 chromium --user-data-dir=$S/none --remote-debugging-port=0; file "
+                      "bad/DevToolsActivePort \x7f"
+                      "ELF\x01\x02; 2 chromium --user-data-dir=$S/bad --remote-debugging-port=0; "
+                      "file zero/DevToolsActivePort 0\n/devtools/browser/x\n; 3 chromium "
+                      "--user-data-dir=$S/zero --remote-debugging-port=0; ?c");
+    // A Firefox started on a profile chosen by name names no folder on its command line; the
+    // lock file it holds open tells where its profile is.
+    QTest::newRow("firefox's server file, in the profile named or locked") << QByteArray(
+        "file p/WebDriverBiDiServer.json {\n  \"ws_host\": \"127.0.0.1\",\n  \"ws_port\": "
+        "39803\n}; 1 firefox-esr --profile $S/p --remote-debugging-port 0 https://a.b/; file "
+        "x.default-esr/WebDriverBiDiServer.json {\"ws_port\": 40001}; file "
+        "x.default-esr/.parentlock ; 2 firefox-esr -P default-esr --remote-debugging-port=0; link "
+        "2 fd/0 /dev/null; link 2 fd/3 socket:[12345]; link 2 fd/15 $S/x.default-esr/.parentlock; "
+        "?f 1:39803 2:40001");
+    QTest::newRow("firefox's server file missing or wrong") << QByteArray(
+        "1 firefox --profile $S/none --remote-debugging-port 0; file 2/WebDriverBiDiServer.json "
+        "ws_port=39803; 2 firefox --profile $S/2 --remote-debugging-port 0; file "
+        "3/WebDriverBiDiServer.json {\"ws_port\": \"39803\"}; 3 firefox --profile $S/3 "
+        "--remote-debugging-port 0; file 4/WebDriverBiDiServer.json {\"ws_port\": 70000}; 4 "
+        "firefox --profile $S/4 --remote-debugging-port 0; file 5/WebDriverBiDiServer.json "
+        "{\"ws_port\": 398.5}; 5 firefox --profile $S/5 --remote-debugging-port 0; ?f");
+    QTest::newRow("a renamed browser known by its executable") << QByteArray(
+        "8 browser --remote-debugging-port=9600; link 8 exe /usr/lib/chromium/chromium; 9 browser "
+        "--remote-debugging-port=9601; link 9 exe /usr/bin/python3; ?c 8:9600");
+    QTest::newRow("another user's browser")
+        << QByteArray("10 chromium --remote-debugging-port=9700; 11:1001 chromium "
+                      "--remote-debugging-port=9701; ?c 10:9700");
+    QTest::newRow("odd entries, a process gone while read") << QByteArray(
+        "20 chromium --remote-debugging-port=9800; 21 chromium --remote-debugging-port=9801; rm "
+        "21/status; 22; self chromium --remote-debugging-port=9802; -1 chromium "
+        "--remote-debugging-port=9803; ?c 20:9800");
+    // Two processes cannot listen on one port: a second claim comes from a stale port file.
+    QTest::newRow("one browser per port") << QByteArray(
+        "30 chromium --remote-debugging-port=9900; 31 chromium --remote-debugging-port=9900; 32 "
+        "chromium --remote-debugging-port=9901; ?c 30:9900 32:9901");
+    // Debian's chromium is a shell script that becomes the browser by exec, under its own id.
+    QTest::newRow("a wrapper script that becomes the browser")
+        << QByteArray("40 /bin/sh /usr/bin/chromium --remote-debugging-port=9910; ?c; 40 "
+                      "/usr/lib/chromium/chromium --remote-debugging-port=9910; ?c 40:9910");
+    // Ruled out at first sight, a browser still writing its port file is looked at again, and an
+    // id that came back belongs to a new process.
+    QTest::newRow("what is ruled out does not hide a browser")
+        << QByteArray("settle 0; 41 chromium --remote-debugging-port=0 --user-data-dir=$S/late; 42 "
+                      "bash; ?c; file late/DevToolsActivePort 9911\n/devtools/browser/x; rm 42; ?c "
+                      "41:9911/devtools/browser/x; 42 chromium --remote-debugging-port=9912; ?c "
+                      "41:9911/devtools/browser/x 42:9912");
+}
+
+void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers()
+{
+    QFETCH(QByteArray, script);
+    FakeProcTree proc;
+    const bool hasty = script.startsWith("settle 0;");
+    ProcessDiscovery discovery(proc.root(), FakeProcTree::userId, hasty ? 0 : 10'000);
+    for (QByteArray line : script.split(';').mid(hasty ? 1 : 0)) {
+        line = line.trimmed();
+        if (!line.startsWith('?')) {
+            proc.apply(line);
+            continue;
+        }
+        QByteArrayList found;
+        for (const DebugEndpoint &e :
+             discovery.find(line[1] == 'c' ? Kind::Chromium : Kind::Firefox))
+            found.append(QByteArray::number(e.pid) + ':' + QByteArray::number(e.port) +
+                         e.browserTarget);
+        QCOMPARE(found.join(' '), line.mid(3));
+    }
+}
+
+void TestTabSources::devToolsListsEveryBrowserUntilItsProcessEnds()
+{
+    DevToolsRig rig(chromium);
+    rig.browser.tabs = {{u"A"_qs, u"Alpha"_qs}, {u"B"_qs, u"Beta"_qs}};
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names(), (QStringList{u"Alpha"_qs, u"Beta"_qs}), waitMs);
+    FakeDevTools second;
+    second.tabs = {{u"C"_qs, u"Gamma"_qs}};
+    rig.proc.apply("302 /opt/google/chrome/chrome --remote-debugging-port=" +
+                   QByteArray::number(second.port()));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names(), (QStringList{u"Alpha"_qs, u"Beta"_qs, u"Gamma"_qs}),
+                              waitMs);
+    const BrowserPage alpha = rig.source->walk().first();
+    QCOMPARE(alpha.address, u"https://A/"_qs);
+    QCOMPARE(alpha.handle, rig.handle("A"));
+    QVERIFY(rig.source->covers(300) && rig.source->covers(302) && !rig.source->covers(301));
+
+    rig.proc.apply("rm 302");
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names(), (QStringList{u"Alpha"_qs, u"Beta"_qs}), waitMs);
+    QVERIFY(!rig.source->covers(302));
+}
+
+void TestTabSources::devToolsCloseHidesTheTabUntilTheBrowserDropsIt()
+{
+    DevToolsRig rig(chromium);
+    rig.browser.tabs = {{u"A"_qs, u"Alpha"_qs}, {u"x y/z?q#f%"_qs, u"Odd"_qs}};
+    rig.browser.honoursClose = false;
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names(), (QStringList{u"Alpha"_qs, u"Odd"_qs}), waitMs);
+
+    // Handles of no tab of ours go nowhere. A tab that ignores the request is hidden a moment,
+    // then listed again like any page still open.
+    for (const char *id : {"", "garbage", "/A", "0/A", "1/A", "99999/A"})
+        rig.source->requestClose(WindowHandle{0, id});
+    rig.source->requestClose(rig.handle("x y/z?q#f%"));
+    QCOMPARE(rig.names(), QStringList{u"Alpha"_qs});
+    QTRY_VERIFY_WITH_TIMEOUT(rig.browser.requests.contains("PUT /json/close/x%20y%2Fz%3Fq%23f%25"),
+                             waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names(), (QStringList{u"Alpha"_qs, u"Odd"_qs}), waitMs);
+
+    rig.browser.honoursClose = true;
+    rig.source->requestClose(rig.handle("A"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.browser.tabs.size(), 1, waitMs);
+    const quint64 readings = rig.source->readings();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.source->readings() > readings + 2, waitMs);
+    QCOMPARE(rig.names(), QStringList{u"Odd"_qs});
+    QCOMPARE(std::count_if(rig.browser.requests.cbegin(), rig.browser.requests.cend(),
+                           [](const QByteArray &request) { return request.startsWith("PUT"); }),
+             2);
+}
+
+void TestTabSources::devToolsDropsAStalledBadOrVanishedBrowser_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    const QByteArray huge = '[' + QByteArray(4 << 20, ' ') + ']';
+    QTest::newRow("stalled") << QByteArray();
+    QTest::newRow("server error") << QByteArray(
+        "HTTP/1.1 500 Error\r\nContent-Length: 2\r\n\r\n[]");
+    QTest::newRow("huge") << "HTTP/1.1 200 OK\r\nContent-Length: " +
+                                 QByteArray::number(huge.size()) + "\r\n\r\n" + huge;
+    QTest::newRow("huge, length unannounced")
+        << "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + huge;
+}
+
+void TestTabSources::devToolsDropsAStalledBadOrVanishedBrowser()
+{
+    QFETCH(QByteArray, answer);
+    DevToolsRig rig(chromium);
+    rig.browser.tabs = {{u"A"_qs, u"Alpha"_qs}};
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Alpha"_qs}, waitMs);
+
+    rig.browser.listAnswer = answer;
+    QTRY_VERIFY_WITH_TIMEOUT(rig.names().isEmpty() && !rig.source->covers(300), waitMs);
+    rig.browser.listAnswer.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Alpha"_qs}, waitMs);
+    QVERIFY(rig.browser.requests.count("GET /json/version") >= 2);
+
+    rig.browser.vanish();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.names().isEmpty() && !rig.source->covers(300), waitMs);
+}
+
+// Chromium leaves its port file behind when it ends; another program may own that port now.
+void TestTabSources::devToolsDistrustsAStalePortFile()
+{
+    DevToolsRig rig("600 chromium --user-data-dir=$S/p --remote-debugging-port=0");
+    rig.browser.tabs = {{u"A"_qs, u"Alpha"_qs}};
+    const QByteArray port = QByteArray::number(rig.browser.port());
+    rig.proc.apply("file p/DevToolsActivePort " + port + "\n/devtools/browser/an-earlier-run\n");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.browser.requests.count("GET /json/version") >= 2, waitMs);
+    QVERIFY(!rig.browser.requests.contains("GET /json/list"));
+    QVERIFY(!rig.source->covers(600));
+
+    rig.proc.apply("file p/DevToolsActivePort " + port + '\n' + FakeDevTools::browserTarget);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Alpha"_qs}, waitMs);
+}
+
+void TestTabSources::bidiReadsTitlesOneRequestAtATimeInOneSession()
+{
+    BidiRig rig(firefox, noWindowCloser);
+    rig.browser.tabs = {
+        {u"a"_qs, u"Alpha — Café 🎰"_qs}, {u"b"_qs, u"Settings"_qs, true}, {u"c"_qs, QString()}};
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names(), (QStringList{u"Alpha — Café 🎰"_qs, u"?"_qs, QString()}),
+                              waitMs);
+    QCOMPARE(rig.source->walk().first().address, u"https://a/"_qs);
+    QCOMPARE(rig.source->walk().first().handle, rig.handle("a"));
+    QVERIFY(rig.source->covers(700) && !rig.source->covers(701));
+
+    rig.browser.tabs = {{u"c"_qs, u"Now titled"_qs}, {u"d"_qs, u"Delta"_qs}};
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names(), (QStringList{u"Now titled"_qs, u"Delta"_qs}), waitMs);
+    // Firefox refuses a WebSocket that carries an Origin header.
+    QCOMPARE(rig.browser.origins, QStringList{QString()});
+    QVERIFY(!rig.browser.overlapped);
+    QCOMPARE(rig.browser.count(u"session.new"_qs), 1);
+}
+
+// Firefox ignores a request to close its last tab, so that tab's window is closed instead. Two
+// tabs matched in one tick count the same way: the first one goes, the second is the last.
+void TestTabSources::bidiClosesTheTabOrTheLastTabsWindow()
+{
+    QList<qint64> windowsClosed;
+    BidiRig rig(firefox, [&](qint64 pid) { windowsClosed.append(pid); });
+    rig.browser.tabs = {{u"a"_qs, u"Alpha"_qs}, {u"b"_qs, u"Beta"_qs}, {u"c"_qs, u"Gamma"_qs}};
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names().size(), 3, waitMs);
+
+    // The fake closes a tab only when the page is not asked whether it may go.
+    rig.source->requestClose(rig.handle("b"));
+    QCOMPARE(rig.names(), (QStringList{u"Alpha"_qs, u"Gamma"_qs}));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.browser.contexts(), (QStringList{u"a"_qs, u"c"_qs}), waitMs);
+    QVERIFY(windowsClosed.isEmpty());
+
+    rig.source->requestClose(rig.handle("a"));
+    rig.source->requestClose(rig.handle("c"));
+    QCOMPARE(windowsClosed, QList<qint64>{700});
+    QVERIFY(rig.names().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.browser.contexts(), QStringList{u"c"_qs}, waitMs);
+    // Still there once the moment has passed, it is the last tab again.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Gamma"_qs}, waitMs);
+    rig.source->requestClose(rig.handle("c"));
+    QCOMPARE(windowsClosed, (QList<qint64>{700, 700}));
+    QCOMPARE(rig.browser.count(u"browsingContext.close"_qs), 2);
+    QVERIFY(!rig.browser.overlapped);
+}
+
+// Firefox keeps a session whose connection went, and refuses every other while it lasts.
+void TestTabSources::bidiEndsTheSessionWhenTheSourceGoes()
+{
+    BidiRig rig(firefox, noWindowCloser);
+    rig.browser.tabs = {{u"a"_qs, u"Alpha"_qs}};
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names().size(), 1, waitMs);
+    QVERIFY(rig.browser.session);
+    rig.source.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.browser.session, waitMs);
+}
+
+void TestTabSources::bidiDropsAStalledBrowserAndReportsARefusedSession_data()
+{
+    QTest::addColumn<FakeBidiBrowser::Answer>("answer");
+    QTest::newRow("stalled") << FakeBidiBrowser::Answer::Silence;
+    QTest::newRow("huge answer") << FakeBidiBrowser::Answer::Huge;
+}
+
+void TestTabSources::bidiDropsAStalledBrowserAndReportsARefusedSession()
+{
+    QFETCH(FakeBidiBrowser::Answer, answer);
+    BidiRig rig(firefox, noWindowCloser);
+    rig.browser.tabs = {{u"a"_qs, u"Alpha"_qs}};
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Alpha"_qs}, waitMs);
+
+    // A huge message closes the WebSocket before the session can end, and Firefox keeps that
+    // session: later attempts are refused, and reported once, until the session goes.
+    const bool flooding = answer == FakeBidiBrowser::Answer::Huge;
+    if (flooding)
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(u"processus 700 .*refuse une session"_qs));
+    rig.browser.answer = answer;
+    QTRY_VERIFY_WITH_TIMEOUT(rig.names().isEmpty() && !rig.source->covers(700), waitMs);
+    rig.browser.answer = FakeBidiBrowser::Answer::Normal;
+    if (flooding) {
+        QTRY_VERIFY_WITH_TIMEOUT(rig.browser.count(u"session.new"_qs) >= 4, waitMs);
+        QVERIFY(rig.names().isEmpty() && !rig.source->covers(700));
+        rig.browser.session = nullptr;
+    }
+    // Otherwise the session was ended on the way out, or the browser would refuse the next one.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Alpha"_qs}, waitMs);
+}
+
+// A port file that an earlier Firefox left behind can name the port of another Firefox, which
+// tells its own process id when the session opens.
+void TestTabSources::bidiLeavesAnotherFirefoxOnAStalePortAlone()
+{
+    BidiRig rig(firefox, noWindowCloser);
+    rig.browser.processId = 701;
+    rig.browser.tabs = {{u"a"_qs, u"Alpha"_qs}};
+    QTRY_VERIFY_WITH_TIMEOUT(rig.browser.count(u"session.end"_qs) >= 2, waitMs);
+    QVERIFY(rig.names().isEmpty() && !rig.source->covers(700) && !rig.source->covers(701));
+    QCOMPARE(rig.browser.count(u"browsingContext.getTree"_qs), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.browser.session, waitMs);
+}
+
+QTEST_GUILESS_MAIN(TestTabSources)
+#include "tst_tabsources.moc"
