@@ -218,7 +218,8 @@ void TestBridgePlaces::noChromiumManifestWithoutAValidId()
     QVERIFY(QDir().mkpath(path(u"home"_qs)) && QDir().mkpath(path(u"app/bridge"_qs)));
     if (!id.isNull())
         writeBytes(path(u"app/bridge/chromium-extension-id"_qs), id);
-    QCOMPARE(writeHostManifests({path(u"home"_qs), path(u"config"_qs)}, path(u"app"_qs)),
+    QCOMPARE(writeHostManifests({path(u"home"_qs), path(u"config"_qs), path(u"system"_qs)},
+                                path(u"app"_qs)),
              QStringList{path(kFirefox)});
     QVERIFY(!QFile::exists(path(u"config"_qs)));
 }
