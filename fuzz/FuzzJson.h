@@ -42,21 +42,20 @@ public:
     }
 
 private:
-    qsizetype m_budget = TabSnapshot::maxTextLength + 64;
+    qsizetype m_budget = kMaxTextLength + 64;
 };
 
 // What the readers must make of a text they keep: the text itself when it fits, else its
 // beginning, cut short by one unit rather than halving a character.
 inline void requireClipped(const QString &kept, const QString &text)
 {
-    FuzzInput::require(kept.size() <= TabSnapshot::maxTextLength, "a kept text is capped");
+    FuzzInput::require(kept.size() <= kMaxTextLength, "a kept text is capped");
     FuzzInput::require(text.startsWith(kept), "a kept text is the beginning of the text");
-    if (text.size() <= TabSnapshot::maxTextLength) {
+    if (text.size() <= kMaxTextLength) {
         FuzzInput::require(kept == text, "a text that fits is kept whole");
         return;
     }
-    FuzzInput::require(kept.size() >= TabSnapshot::maxTextLength - 1,
-                       "a long text is cut at the cap");
+    FuzzInput::require(kept.size() >= kMaxTextLength - 1, "a long text is cut at the cap");
     FuzzInput::require(!(kept.back().isHighSurrogate() && text[kept.size()].isLowSurrogate()),
                        "a long text is not cut inside a character");
 }

@@ -26,12 +26,12 @@ struct Setting
         if (const qint64 id = words.value(0).toLongLong(&ok); ok && id > 0 && id < (1LL << 31))
             awaitedId = id;
         if (const qint64 wanted = words.value(1).toLongLong(&ok); ok)
-            limit = qBound<qsizetype>(0, wanted, BidiAnswers::maxTabs);
+            limit = qBound<qsizetype>(0, wanted, qsizetype(kMaxRows));
         if (const qint64 pid = words.value(2).toLongLong(&ok); ok && pid > 0 && pid < (1LL << 53))
             processId = pid;
     }
     qint64 awaitedId = 1;
-    qsizetype limit = BidiAnswers::maxTabs;
+    qsizetype limit = kMaxRows;
     qint64 processId = 4242;
 };
 
@@ -63,20 +63,19 @@ void checkRawMessage(const QString &text, const Setting &setting)
     const auto all = BidiAnswers::contexts(*message);
     const auto some = BidiAnswers::contexts(*message, setting.limit);
     require(all.has_value() == message->success, "contexts come only from a success");
-    require(!all || (all->size() <= BidiAnswers::maxTabs &&
-                     some->size() == qMin(all->size(), setting.limit)),
+    require(!all || (all->size() <= kMaxRows && some->size() == qMin(all->size(), setting.limit)),
             "a cap keeps as many tabs as there are, up to the cap");
     for (qsizetype i = 0; all && i < all->size(); ++i) {
         const BrowserPage &page = (*all)[i];
         require(!page.handle.id.isEmpty(), "every tab has an id");
         require(!page.pageName, "a tab has no title before it is read");
-        require(!page.address || page.address->size() <= TabSnapshot::maxTextLength,
+        require(!page.address || page.address->size() <= kMaxTextLength,
                 "a tab's address is capped");
         require(i >= some->size() || (*some)[i].handle == page.handle,
                 "a cap keeps the first tabs");
     }
     const std::optional<QString> title = BidiAnswers::evaluatedText(*message);
-    require(!title || (message->success && title->size() <= TabSnapshot::maxTextLength),
+    require(!title || (message->success && title->size() <= kMaxTextLength),
             "a title comes from a success and is capped");
 }
 

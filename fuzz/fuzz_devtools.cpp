@@ -24,9 +24,9 @@ void checkRawAnswer(const QByteArray &body, const QByteArray &browserTarget)
         for (const BrowserPage &page : *pages) {
             require(!page.handle.id.isEmpty(), "every tab has an id");
             require(page.handle.backend == 0, "a tab's handle is the browser's own");
-            require(!page.pageName || page.pageName->size() <= TabSnapshot::maxTextLength,
+            require(!page.pageName || page.pageName->size() <= kMaxTextLength,
                     "a tab's title is capped");
-            require(!page.address || page.address->size() <= TabSnapshot::maxTextLength,
+            require(!page.address || page.address->size() <= kMaxTextLength,
                     "a tab's address is capped");
         }
     }

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const Encoding encoding :
          {Encoding::Utf8, Encoding::Latin1, Encoding::CompoundText, Encoding::Unknown}) {
         const QString text = X11TitleText::decode(bytes, encoding);
-        require(text.size() <= X11TitleText::maxLength, "a decoded title is capped");
+        require(text.size() <= kMaxTextLength, "a decoded title is capped");
         require(!text.contains(QChar(0)), "a decoded title stops at the first NUL");
         require(text.isValidUtf16(), "a decoded title has no half character");
 
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // Text that fits the declared encoding decodes to itself.
     const QByteArray text = beforeNul(bytes);
-    if (text.size() < X11TitleText::maxLength) {
+    if (text.size() < kMaxTextLength) {
         const QString latin1 = QString::fromLatin1(text);
         require(X11TitleText::decode(text, Encoding::Latin1) == latin1, "Latin-1 decodes as is");
         const QString utf8 = QString::fromUtf8(text);

@@ -103,10 +103,11 @@ std::optional<TabSnapshot::Owner> TabSnapshot::ownerOf(const QByteArray &handleI
 
 QString TabSnapshot::clip(QString text)
 {
-    if (text.size() <= maxTextLength)
+    if (text.size() <= kMaxTextLength)
         return text;
     // Never leave half of a surrogate pair at the end.
-    text.truncate(text.at(maxTextLength - 1).isHighSurrogate() ? maxTextLength - 1 : maxTextLength);
+    text.truncate(text.at(kMaxTextLength - 1).isHighSurrogate() ? kMaxTextLength - 1
+                                                                : kMaxTextLength);
     return text;
 }
 

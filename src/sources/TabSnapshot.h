@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/BrowserWindowSource.h"
+#include "platform/Limits.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -42,9 +43,8 @@ public:
     };
     std::optional<Owner> ownerOf(const QByteArray &handleId) const;
 
-    // No title or address is kept longer than this many UTF-16 units, so that a hostile page
-    // cannot make every tick test megabytes; clip() cuts a text to it.
-    static constexpr qsizetype maxTextLength = 65536;
+    // No title or address is kept longer than kMaxTextLength UTF-16 units, so that a hostile
+    // page cannot make every tick test megabytes; clip() cuts a text to it.
     static QString clip(QString text);
 
     static QByteArray handleId(quint16 port, const QByteArray &tabId);

@@ -303,21 +303,21 @@ void TestBridge::sourceReadsOddInputSafely()
     for (const char *garbage : {"not json", "[1,2]", R"({"tabs":"none"})", R"({"close":1})", ""})
         peer.send(garbage);
     peer.send(QByteArray(FrameReader::maxFrameBytes + 10, ' '));
-    peer.sendTabs({BridgePeer::tab(1, QString(TabSnapshot::maxTextLength + 500, u'x')),
+    peer.sendTabs({BridgePeer::tab(1, QString(kMaxTextLength + 500, u'x')),
                    QJsonObject{{u"id"_qs, 2}}, QJsonObject{{u"id"_qs, u"3"_qs}},
                    QJsonObject{{u"id"_qs, 4.5}}, QJsonObject{{u"title"_qs, u"no id"_qs}}, u"tab"_qs,
                    QJsonObject{{u"id"_qs, 5}, {u"title"_qs, 7}, {u"url"_qs, u"ok"_qs}}});
     QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 3, waitMs);
     const QList<BrowserPage> pages = source.walk();
-    QCOMPARE(pages[0].pageName->size(), TabSnapshot::maxTextLength);
+    QCOMPARE(pages[0].pageName->size(), kMaxTextLength);
     QVERIFY(!pages[1].pageName && !pages[1].address && pages[1].handle.id.endsWith("/2"));
     QVERIFY(!pages[2].pageName && pages[2].address == u"ok"_qs);
     QVERIFY(source.covers(4101));
     QJsonArray many; // longer than any real browser's list
-    for (int id = 0; id < BridgeSource::maxTabsPerBrowser + 100; ++id)
+    for (int id = 0; id < kMaxRows + 100; ++id)
         many.append(QJsonObject{{u"id"_qs, id}});
     peer.sendTabs(many);
-    QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), BridgeSource::maxTabsPerBrowser, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), kMaxRows, waitMs);
 }
 
 void TestBridge::sourceClosesConnectionsBeyondItsCap()

@@ -145,15 +145,15 @@ void TestX11Source::walksAtMostTheWindowLimit()
     const xcb_window_t first = display.createWindow("chromium", "Chromium");
     const xcb_window_t beyond = display.createWindow("vivaldi-stable", "Vivaldi-stable");
     X11BrowserSource source;
-    QList<xcb_window_t> list(X11BrowserSource::maxWindows, first);
+    QList<xcb_window_t> list(kMaxRows, first);
     display.setClientList(list << beyond);
     const QList<BrowserPage> listed = source.walk();
-    QCOMPARE(listed.size(), qsizetype(X11BrowserSource::maxWindows));
+    QCOMPARE(listed.size(), qsizetype(kMaxRows));
     QVERIFY(!windowsOf(listed).contains(beyond));
 
     // Without a window manager: new windows go on top, so the last child is past the limit.
     display.removeClientList();
-    display.createBareWindows(X11BrowserSource::maxWindows);
+    display.createBareWindows(kMaxRows);
     const xcb_window_t last = display.createWindow("vivaldi-stable", "Vivaldi-stable");
     const QList<xcb_window_t> windows = windowsOf(source.walk());
     QVERIFY(windows.contains(first) && !windows.contains(last));

@@ -16,9 +16,9 @@ namespace {
 QList<BrowserPage> pagesOf(const QJsonArray &tabs)
 {
     QList<BrowserPage> pages;
-    pages.reserve(std::min<qsizetype>(tabs.size(), BridgeSource::maxTabsPerBrowser));
+    pages.reserve(std::min<qsizetype>(tabs.size(), kMaxRows));
     for (const QJsonValue &value : tabs) {
-        if (pages.size() == BridgeSource::maxTabsPerBrowser)
+        if (pages.size() == kMaxRows)
             break;
         const QJsonObject tab = value.toObject();
         const auto id = BridgeMessages::integerOf(tab.value(u"id"));

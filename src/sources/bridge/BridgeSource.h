@@ -3,6 +3,7 @@
 #include "bridge/BridgeSocketPath.h"
 #include "bridge/Framing.h"
 #include "platform/BrowserWindowSource.h"
+#include "platform/Limits.h"
 #include "sources/TabSnapshot.h"
 
 #include <QLocalServer>
@@ -36,8 +37,6 @@ public:
     bool covers(qint64 pid) const { return m_snapshot.covers(pid); }
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
 
-    // No browser's list is taken beyond this many tabs.
-    static constexpr int maxTabsPerBrowser = 32767;
     // Far more browser profiles than anyone runs at once; a connection beyond is closed at once,
     // so that no process can take every descriptor of the program.
     static constexpr int maxConnections = 32;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/BrowserWindowSource.h"
+#include "platform/Limits.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -11,9 +12,6 @@
 // Reading the messages that Firefox sends over a WebDriver BiDi connection. Nothing here talks
 // to a browser, so every function can be fed whatever came over the socket.
 namespace BidiAnswers {
-
-// Far more tabs than anyone keeps; a browser that lists more is cut short.
-inline constexpr qsizetype maxTabs = 32767;
 
 // One message: an answer carries the id of the command it answers, an event none.
 struct Message
@@ -50,7 +48,7 @@ Session session(const Message &answer);
 // The browsing contexts of a browsingContext.getTree answer as tabs with their clipped
 // addresses and no titles yet, at most `limit` of them. Nothing when the command failed. A
 // handle carries the context's id.
-std::optional<QList<BrowserPage>> contexts(const Message &answer, qsizetype limit = maxTabs);
+std::optional<QList<BrowserPage>> contexts(const Message &answer, qsizetype limit = kMaxRows);
 
 // The clipped string that a script.evaluate answer gives; nothing when the command failed, the
 // script threw or its result is no string.

@@ -11,7 +11,7 @@ namespace {
 // The sandbox keeps the page's own scripts from seeing the reading or faking its result, and
 // the slice keeps a huge title from making a huge answer.
 const QString titleExpression =
-    QStringLiteral("String(document.title).slice(0, %1)").arg(TabSnapshot::maxTextLength);
+    QStringLiteral("String(document.title).slice(0, %1)").arg(kMaxTextLength);
 const QString sandboxName = QStringLiteral("vexlor");
 
 } // namespace

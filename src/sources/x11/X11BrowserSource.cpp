@@ -20,7 +20,7 @@ namespace {
 // Property lengths are counted in 32-bit units. WM_CLASS is two short names; a title is read
 // only as far as X11TitleText would keep of it.
 constexpr std::uint32_t classLength = 256;
-constexpr std::uint32_t titleLength = X11TitleText::maxLength;
+constexpr std::uint32_t titleLength = kMaxTextLength;
 
 // Writing to a server that has gone raises SIGPIPE, whose default action ends the program.
 // While a guard lives, a SIGPIPE raised by this thread is held back and then swallowed.
@@ -226,7 +226,7 @@ void X11BrowserSource::requestCloseProcessWindows(qint64 pid)
 QList<std::uint32_t> X11BrowserSource::topLevelWindows(bool *fromWindowManager)
 {
     const xcb_get_property_cookie_t clientList = xcb_get_property(
-        m_connection, false, m_root, m_atoms.netClientList, XCB_ATOM_WINDOW, 0, maxWindows);
+        m_connection, false, m_root, m_atoms.netClientList, XCB_ATOM_WINDOW, 0, kMaxRows);
     const xcb_query_tree_cookie_t tree = xcb_query_tree(m_connection, m_root);
 
     QList<std::uint32_t> windows;
@@ -244,7 +244,7 @@ QList<std::uint32_t> X11BrowserSource::topLevelWindows(bool *fromWindowManager)
     if (children) {
         const xcb_window_t *ids = xcb_query_tree_children(children.get());
         windows = QList<std::uint32_t>(
-            ids, ids + std::min(xcb_query_tree_children_length(children.get()), maxWindows));
+            ids, ids + std::min(xcb_query_tree_children_length(children.get()), kMaxRows));
     }
     *fromWindowManager = false;
     return clientWindows(windows);
@@ -298,7 +298,7 @@ QList<std::uint32_t> X11BrowserSource::clientWindows(const QList<std::uint32_t> 
                 continue;
             const xcb_window_t *ids = xcb_query_tree_children(tree.get());
             const int count = xcb_query_tree_children_length(tree.get());
-            for (int j = 0; j < count && next.size() < std::size_t(maxWindows); ++j)
+            for (int j = 0; j < count && next.size() < std::size_t(kMaxRows); ++j)
                 next.push_back({searched[i].slot, ids[j]});
         }
         level = std::move(next);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/BrowserWindowSource.h"
+#include "platform/Limits.h"
 
 #include <cstdint>
 #include <functional>
@@ -32,9 +33,6 @@ public:
     void setCoveredProcesses(std::function<bool(qint64 pid)> covered);
     // Asks every browser window of the process to close, whether walks list it or not.
     void requestCloseProcessWindows(qint64 pid);
-
-    // A walk looks at no more windows than this.
-    static constexpr int maxWindows = 32767;
 
 private:
     struct Atoms

@@ -10,12 +10,12 @@ namespace X11TitleText {
 namespace {
 
 // No encoding needs more than four bytes for one UTF-16 unit, so reading further is wasted.
-constexpr qsizetype maxBytes = maxLength * 4;
+constexpr qsizetype maxBytes = kMaxTextLength * 4;
 
 QString capped(QString text)
 {
-    if (text.size() > maxLength) {
-        text.truncate(maxLength);
+    if (text.size() > kMaxTextLength) {
+        text.truncate(kMaxTextLength);
         if (text.back().isHighSurrogate())
             text.chop(1);
     }
@@ -40,7 +40,7 @@ public:
 
     QString run()
     {
-        while (m_pos < m_bytes.size() && m_text.size() <= maxLength) {
+        while (m_pos < m_bytes.size() && m_text.size() <= kMaxTextLength) {
             const auto byte = static_cast<uchar>(m_bytes[m_pos]);
             if (byte == 0x1b) {
                 if (!escape())

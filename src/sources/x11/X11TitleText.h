@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Limits.h"
 #include <QByteArray>
 #include <QString>
 
@@ -16,11 +17,9 @@ enum class Encoding
     Unknown,      // any other type: UTF-8 when the bytes are valid UTF-8, else Latin-1
 };
 
-// No decoded text is longer than this many UTF-16 units, however long the property, so that a
-// hostile window cannot make each walk allocate megabytes.
-inline constexpr qsizetype maxLength = 65536;
-
-// Decodes a property's bytes up to the first NUL. Invalid input is replaced, never rejected.
+// Decodes a property's bytes up to the first NUL, to at most kMaxTextLength UTF-16 units
+// however long the property, so that a hostile window cannot make each walk allocate
+// megabytes. Invalid input is replaced, never rejected.
 QString decode(const QByteArray &bytes, Encoding encoding);
 
 // Whether a window whose WM_CLASS holds this instance and class name belongs to a web browser.
