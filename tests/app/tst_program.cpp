@@ -66,9 +66,8 @@ class TestProgram : public QObject
 private slots:
     void startUpLoadsTheFilesAndQuitSavesTheRunsCounts_data();
     void startUpLoadsTheFilesAndQuitSavesTheRunsCounts();
-    void startUpGoesToTheTrayOnlyWhenTicked_data();
-    void startUpGoesToTheTrayOnlyWhenTicked();
-    void closeRequestsGoToTheTrayWithTheBuiltInCaption();
+    void startInTrayAndCloseRequestsHideTheWindow_data();
+    void startInTrayAndCloseRequestsHideTheWindow();
     void aFailedSaveKeepsTheFilterRunningUntilASignalEndsIt_data();
     void aFailedSaveKeepsTheFilterRunningUntilASignalEndsIt();
     void anUnreadableDataFileIsNeverOverwritten_data();
@@ -119,7 +118,7 @@ void TestProgram::startUpLoadsTheFilesAndQuitSavesTheRunsCounts()
     QVERIFY(run.form.close());
 }
 
-void TestProgram::startUpGoesToTheTrayOnlyWhenTicked_data()
+void TestProgram::startInTrayAndCloseRequestsHideTheWindow_data()
 {
     QTest::addColumn<QByteArray>("stored");
     QTest::addColumn<bool>("trayAvailable");
@@ -131,42 +130,30 @@ void TestProgram::startUpGoesToTheTrayOnlyWhenTicked_data()
     QTest::newRow("ticked, no notification area") << QByteArray("1") << false << "minimized";
 }
 
-void TestProgram::startUpGoesToTheTrayOnlyWhenTicked()
+void TestProgram::startInTrayAndCloseRequestsHideTheWindow()
 {
     QFETCH(QByteArray, stored);
     QFETCH(bool, trayAvailable);
     QFETCH(QString, place);
     TestWindow window;
-    Run run(window, {{"config.ini", "[Config]\r\nCheck4=" + stored + "\r\n"}});
+    Run run(window, {{"config.ini", "[Config]\r\nCheck4=" + stored + "\r\n"},
+                     {"Lang/Autre.lng", "[Form1]\r\nForm.Caption=Un autre titre\r\n"}});
+    UserStore(window.folders.user).saveSetting("FILES", "LNG", window.path("Lang/Autre.lng"));
     run.tray.m_available = trayAvailable;
     run.program.startUp();
     QCOMPARE(run.place(), place);
     // The close request of the start in the tray stores the sound path, as every close does.
     QCOMPARE(ReadIniFrom(window.path("config.ini"), "Config", "Text1", "-") != "-", stored == "1");
-}
 
-void TestProgram::closeRequestsGoToTheTrayWithTheBuiltInCaption()
-{
-    TestWindow window;
-    Run run(window, {{"Lang/Autre.lng", "[Form1]\r\nForm.Caption=Un autre titre\r\n"}});
-    UserStore(window.folders.user).saveSetting("FILES", "LNG", window.path("Lang/Autre.lng"));
-    run.program.startUp();
-    QCOMPARE(run.form.windowTitle(), QString("Un autre titre"));
+    // The window's own "Quitter" is a close request like the close box; the icon keeps the
+    // built-in caption though a language renamed the window.
     run.form.Text1->setText("/typed/by/hand.wav");
-    // The window's own "Quitter" is a close request like the close box.
     run.form.VexlorCmd5->click();
-    QCOMPARE(run.place(), QString("tray"));
-    QCOMPARE(run.tray.m_tip, Form1::kCaption);
+    QCOMPARE(run.place(), trayAvailable ? "tray" : "minimized");
+    QCOMPARE(run.form.windowTitle(), QString("Un autre titre"));
+    QCOMPARE(run.tray.m_tip, trayAvailable ? Form1::kCaption : QString());
     QCOMPARE(ReadIniFrom(window.path("config.ini"), "Config", "Text1", "-"),
              QString("/typed/by/hand.wav"));
-
-    // While the menu is open, a left click on the icon does nothing.
-    run.tray.m_duringMenu = [&] {
-        emit run.tray.leftButtonReleased();
-    };
-    emit run.tray.rightButtonReleased();
-    QCOMPARE(run.tray.m_poppedUp, QList<QMenu *>{run.form.contex});
-    QCOMPARE(run.place(), QString("tray"));
     QCOMPARE(run.ended, 0);
     QVERIFY(!QFile::exists(window.path("mtrl.dll")));
 }
