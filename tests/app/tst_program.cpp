@@ -126,7 +126,6 @@ void TestProgram::startInTrayAndCloseRequestsHideTheWindow_data()
     QTest::newRow("unticked") << QByteArray("0") << true << "window";
     QTest::newRow("ticked") << QByteArray("1") << true << "tray";
     QTest::newRow("greyed") << QByteArray("2") << true << "window";
-    QTest::newRow("garbage") << QByteArray("oui") << true << "window";
     QTest::newRow("ticked, no notification area") << QByteArray("1") << false << "minimized";
 }
 

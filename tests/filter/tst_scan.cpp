@@ -144,14 +144,11 @@ struct Pair
         sides[0].scan.tick();
         literal.tick();
         const auto outcome = [](const Rig &side, int total) {
-            return QVariantList{QVariant::fromValue(rows(side.ListView4)),
-                                QVariant::fromValue(rows(side.ListView2)),
-                                total,
-                                side.sb.text(),
-                                QVariant::fromValue(side.source.m_closed),
-                                side.sound.m_played,
-                                QVariant::fromValue(rows(side.ListView1)),
-                                side.selectedRow()};
+            QString text;
+            QDebug(&text) << rows(side.ListView4) << rows(side.ListView2) << total << side.sb.text()
+                          << side.source.m_closed << side.sound.m_played << rows(side.ListView1)
+                          << side.selectedRow();
+            return text;
         };
         QCOMPARE(outcome(sides[0], sides[0].scan.ClosedTotal()),
                  outcome(sides[1], literal.ClosedTotal()));
@@ -178,9 +175,8 @@ class TestScan : public QObject
 
 private slots:
     void everyKeywordIsTriedOnEveryPageIgnoringCaseButEmptyOnesNeverMatch();
-    void totalAndJournalStopAtTheirCaps();
     void scanAgreesWithTheLiteralReferenceOnRandomListsAndEdits();
-    void scanAgreesWithTheLiteralReferenceOnAFullListAndEveryCharacter();
+    void scanAgreesWithTheLiteralReferenceOnAFullListPastTheCapsAndEveryCharacter();
 };
 
 // The cases below run on the scan and on the reference, which must agree at every tick.
@@ -229,31 +225,6 @@ void TestScan::everyKeywordIsTriedOnEveryPageIgnoringCaseButEmptyOnesNeverMatch(
     QCOMPARE(rig.sound.m_played, QStringList(5, "/sounds/close.wav") + QStringList(4, ""));
 }
 
-void TestScan::totalAndJournalStopAtTheirCaps()
-{
-    Pair pair;
-    QStringList words;
-    for (int k = 0; k < 100; ++k)
-        words.append(QString("kw%1-").arg(k, 3, 10, QChar('0')));
-    pair.both([&](Rig &side) {
-        side.Check1.setCheckState(Qt::Unchecked);
-        side.setKeywords(words);
-        for (int w = 0; w < 100; ++w)
-            side.source.addPage(words.join(' ') + QString::number(w), QString("http://%1/").arg(w),
-                                QByteArray::number(w));
-    });
-    for (int t = 0; t < 4; ++t)
-        pair.tick();
-    // 40,000 closings: the total stays at 32,767 and the journal keeps the newest 32,767 rows.
-    const Rig &rig = pair.sides[0];
-    QCOMPARE(rig.scan.ClosedTotal(), 32767);
-    QVERIFY(rig.sb.text().endsWith("     (Total:32767)"));
-    QCOMPARE(rig.ListView4.topLevelItemCount(), 32767);
-    QCOMPARE(rig.ListView4.topLevelItem(32766)->text(2), QString("http://99/"));
-    QCOMPARE(rig.ListView4.topLevelItem(0)->text(1),
-             QString("kw%1-").arg((40000 - 32767) % 100, 3, 10, QChar('0')));
-}
-
 void TestScan::scanAgreesWithTheLiteralReferenceOnRandomListsAndEdits()
 {
     int closings = 0;
@@ -285,11 +256,12 @@ void TestScan::scanAgreesWithTheLiteralReferenceOnRandomListsAndEdits()
 }
 
 // The keyword list at its 32,767-row limit, with repeated keywords among the rows, against
-// pages that hold some of them. Then every character of the Basic Multilingual Plane, each
-// followed by a capital sigma: the scan lower-cases a text a character at a time unless one
-// needs more, which is exact only if lower-casing never looks at a character's neighbours,
-// and a sigma's lower case depends on them where that rule is applied.
-void TestScan::scanAgreesWithTheLiteralReferenceOnAFullListAndEveryCharacter()
+// pages that hold some of them: eight ticks close more than 32,767 pages, and the total stops
+// there while the journal keeps its newest 32,767 rows. Then every character of the Basic
+// Multilingual Plane, each followed by a capital sigma: the scan lower-cases a text a character
+// at a time unless one needs more, which is exact only if lower-casing never looks at a
+// character's neighbours, and a sigma's lower case depends on them where that rule is applied.
+void TestScan::scanAgreesWithTheLiteralReferenceOnAFullListPastTheCapsAndEveryCharacter()
 {
     Random random(2007);
     QList<QStringList> keywords;
@@ -305,8 +277,11 @@ void TestScan::scanAgreesWithTheLiteralReferenceOnAFullListAndEveryCharacter()
         setRows(side.ListView3, keywords);
         randomPages(12, side.source);
     });
-    pair.tick();
-    QVERIFY(pair.closings() > 20);
+    for (int t = 0; t < 8; ++t)
+        pair.tick();
+    QCOMPARE(pair.sides[0].scan.ClosedTotal(), 32767);
+    QVERIFY(pair.sides[0].sb.text().endsWith("     (Total:32767)"));
+    QCOMPARE(pair.sides[0].ListView4.topLevelItemCount(), 32767);
     pair.both([&](Rig &side) {
         setRows(side.ListView3, {{text}});
         side.source.clear();
