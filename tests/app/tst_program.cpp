@@ -68,8 +68,7 @@ private slots:
     void startUpLoadsTheFilesAndQuitSavesTheRunsCounts();
     void startInTrayAndCloseRequestsHideTheWindow_data();
     void startInTrayAndCloseRequestsHideTheWindow();
-    void aFailedSaveKeepsTheFilterRunningUntilASignalEndsIt_data();
-    void aFailedSaveKeepsTheFilterRunningUntilASignalEndsIt();
+    void aFailedSaveKeepsTheFilterRunningUntilTheSessionEnds();
     void anUnreadableDataFileIsNeverOverwritten_data();
     void anUnreadableDataFileIsNeverOverwritten();
     void secondProgramShowsTheFirst();
@@ -157,22 +156,11 @@ void TestProgram::startInTrayAndCloseRequestsHideTheWindow()
     QVERIFY(!QFile::exists(window.path("mtrl.dll")));
 }
 
-void TestProgram::aFailedSaveKeepsTheFilterRunningUntilASignalEndsIt_data()
+void TestProgram::aFailedSaveKeepsTheFilterRunningUntilTheSessionEnds()
 {
-    QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGTERM") << SIGTERM;
-    QTest::newRow("SIGINT") << SIGINT;
-    QTest::newRow("SIGHUP") << SIGHUP;
-}
-
-void TestProgram::aFailedSaveKeepsTheFilterRunningUntilASignalEndsIt()
-{
-    QFETCH(int, signalNumber);
     TestWindow window;
     Run run(window, {{"mtrl.dll", "\"pub\"\r\n"}});
     run.program.startUp();
-    TerminationSignals termination;
-    run.program.followSession(*qApp, termination);
     setRows(run.form.ListView2, {{"7", "pub"}});
     // A folder where the keyword file should be: nothing can replace it, even as root.
     QVERIFY(QFile::remove(window.path("mtrl.dll")) && QDir().mkdir(window.path("mtrl.dll")));
@@ -182,18 +170,16 @@ void TestProgram::aFailedSaveKeepsTheFilterRunningUntilASignalEndsIt()
     QCOMPARE(readAll(window.path("stat/stat.txt")), QByteArray("\"pub\",\"7\"\r\n"));
 
     // A checkpoint, or a log-out that may yet be cancelled: what can be saved is, without a
-    // dialog, and the filter goes on.
-    setRows(run.form.ListView2, {{"8", "pub"}});
-    const QByteArray said = standardErrorOf([&] { run.program.quitCommand().commitData(); });
-    QVERIFY2(said.contains("mtrl.dll"), said.constData());
-    QCOMPARE(readAll(window.path("stat/stat.txt")), QByteArray("\"pub\",\"8\"\r\n"));
-    QCOMPARE(run.ended, 0);
+    // dialog, and the filter goes on until the session ends.
     window.source.addPage("Pub", "", "w");
     run.form.scan().tick();
-    QCOMPARE(window.source.m_closed, QList<QByteArray>{"w"});
-
-    std::raise(signalNumber);
-    QTRY_COMPARE_WITH_TIMEOUT(run.ended, 1, 5000);
+    QVERIFY(standardErrorOf([&] { run.program.quitCommand().commitData(); }).contains("mtrl.dll"));
+    QCOMPARE(readAll(window.path("stat/stat.txt")), QByteArray("\"pub\",\"8\"\r\n"));
+    run.form.scan().tick();
+    QCOMPARE(window.source.m_closed, (QList<QByteArray>{"w", "w"}));
+    QCOMPARE(run.ended, 0);
+    standardErrorOf([&] { run.program.quitCommand().endSession(); });
+    QCOMPARE(run.ended, 1);
     QCOMPARE(readAll(window.path("stat/stat.txt")), QByteArray("\"pub\",\"9\"\r\n"));
     QCOMPARE(window.dialogs.m_shown.size(), 1);
 }
@@ -201,10 +187,13 @@ void TestProgram::aFailedSaveKeepsTheFilterRunningUntilASignalEndsIt()
 void TestProgram::anUnreadableDataFileIsNeverOverwritten_data()
 {
     QTest::addColumn<QString>("unreadable");
-    QTest::newRow("keywords, quit") << "mtrl.dll";
-    QTest::newRow("statistics, quit") << "stat/stat.txt";
-    QTest::newRow("keywords, session save") << "mtrl.dll";
-    QTest::newRow("statistics, signal") << "stat/stat.txt";
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("keywords, quit") << "mtrl.dll" << 0;
+    QTest::newRow("statistics, quit") << "stat/stat.txt" << 0;
+    QTest::newRow("keywords, session save") << "mtrl.dll" << 0;
+    QTest::newRow("statistics, SIGTERM") << "stat/stat.txt" << SIGTERM;
+    QTest::newRow("keywords, SIGINT") << "mtrl.dll" << SIGINT;
+    QTest::newRow("statistics, SIGHUP") << "stat/stat.txt" << SIGHUP;
 }
 
 void TestProgram::anUnreadableDataFileIsNeverOverwritten()
@@ -212,6 +201,7 @@ void TestProgram::anUnreadableDataFileIsNeverOverwritten()
     if (rerunAsNobody())
         return;
     QFETCH(QString, unreadable);
+    QFETCH(int, signalNumber);
     const QString ending = QString(QTest::currentDataTag()).section(", ", 1);
     const Files files = {{"mtrl.dll", "\"pub\"\r\n"}, {"stat/stat.txt", "\"pub\",\"4\"\r\n"}};
     TestWindow window;
@@ -235,7 +225,7 @@ void TestProgram::anUnreadableDataFileIsNeverOverwritten()
         else if (ending == "session save")
             run.program.quitCommand().commitData();
         else
-            std::raise(SIGTERM);
+            std::raise(signalNumber);
         QTRY_COMPARE_WITH_TIMEOUT(run.ended, ending == "session save" ? 0 : 1, 5000);
     });
     QCOMPARE(window.dialogs.m_shown.size(), 1);
