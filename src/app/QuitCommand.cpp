@@ -57,20 +57,16 @@ void QuitCommand::quit()
     m_endProgram();
 }
 
-void QuitCommand::saveQuietly()
+void QuitCommand::commitData()
 {
+    // Nobody may be there to answer a dialog.
     for (const QString &failure : saveFiles())
         tellStandardError(failure);
 }
 
-void QuitCommand::commitData()
-{
-    saveQuietly();
-}
-
 void QuitCommand::endSession()
 {
-    saveQuietly();
+    commitData();
     m_form.QuittingFlag = true;
     m_endProgram();
 }

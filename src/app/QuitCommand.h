@@ -22,7 +22,7 @@ public:
     bool save();
     void quit();
     // The session saves its state, at a checkpoint or before a log-out that may still be
-    // cancelled: both files are saved and the program runs on.
+    // cancelled: both files are saved and the program runs on. Failures go to standard error.
     void commitData();
     // The session ends or the program is told to stop: save as quit does, then end whatever
     // happens, since nobody is there to answer a message. A file that could not be written
@@ -33,8 +33,6 @@ private:
     // Tries both files, whatever becomes of the first; the messages of those not written. What
     // is left alone is said on standard error.
     QStringList saveFiles();
-    // Nobody may be there to answer a dialog: failures go to standard error.
-    void saveQuietly();
 
     Form1 &m_form;
     Dialogs &m_dialogs;

@@ -82,8 +82,8 @@ bool refuseUnread(const QTreeWidget *list, const QString &path, Failure *failure
 {
     if (!wasUnreadable(list))
         return false;
-    fail(failure, path, QStringLiteral("Fichier laissé tel quel"),
-         QStringLiteral("il n'a pas pu être lu au démarrage"));
+    fail(failure, path, QStringLiteral("Fichier non enregistré"),
+         QStringLiteral("il n'a pas pu être lu au démarrage, il est laissé tel quel"));
     if (failure)
         failure->leftAlone = true;
     return true;

@@ -59,9 +59,6 @@ void TestDataFiles::handEditedFilesLoadAndSaveAsTheProgramWritesThem_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QList<QStringList>>("rows");
     QTest::addColumn<QByteArray>("saved");
-    QTest::newRow("keywords reversed")
-        << "mtrl.dll" << QByteArray("\"A\"\r\n\"B\"\r\n\"C\"\r\n")
-        << QList<QStringList>{{"C"}, {"B"}, {"A"}} << QByteArray("\"C\"\r\n\"B\"\r\n\"A\"\r\n");
     QTest::newRow("keywords by hand, empty ones kept")
         << "mtrl.dll" << QByteArray("\r\n  pub  \r\n\"a\"junk,\"b\"\r\"c\",,\n\r\n\"\"\r\n\"open")
         << QList<QStringList>{{"open"}, {""}, {""}, {"c"}, {"b"}, {"a"}, {"pub  "}}
