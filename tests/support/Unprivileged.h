@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <grp.h>
@@ -15,8 +17,17 @@ inline bool rerunAsNobody()
 {
     if (::geteuid() != 0)
         return false;
+    // A copy of the test in a folder anybody may enter: the build folder may be closed to others.
+    QTemporaryDir folder;
+    const QString copy = folder.filePath(QStringLiteral("test"));
+    [&] {
+        QVERIFY(QFile::setPermissions(folder.path(), QFile::permissions(folder.path()) |
+                                                         QFile::ExeOther | QFile::ReadOther));
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
+    }();
     QProcess child;
-    child.setProgram(QCoreApplication::applicationFilePath());
+    child.setProgram(copy);
+    child.setWorkingDirectory(folder.path());
     child.setArguments(
         {QStringLiteral("%1:%2").arg(QString::fromLatin1(QTest::currentTestFunction()),
                                      QString::fromLatin1(QTest::currentDataTag()))});
