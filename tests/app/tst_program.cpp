@@ -26,16 +26,12 @@ using Files = QMap<QString, QByteArray>;
 // The program around a window of the test's, with a scripted tray and task list.
 struct Run
 {
-    explicit Run(TestWindow &testWindow, const Files &files = {})
-        : window(withFiles(testWindow, files))
+    // The files are written before the program starts up, which reads them.
+    explicit Run(TestWindow &testWindow, const Files &files = {}) : window(testWindow)
     {
         form.Timer1->stop();
-    }
-    static TestWindow &withFiles(TestWindow &window, const Files &files)
-    {
         for (auto file = files.cbegin(); file != files.cend(); ++file)
             writeAll(window.path(file.key()), file.value());
-        return window;
     }
     // Where the window is: "window", "tray", "minimized", or "mixed" for anything between.
     QString place() const
