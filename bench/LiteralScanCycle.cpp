@@ -62,8 +62,8 @@ void LiteralScanCycle::tick()
             const QString name = windows->topLevelItem(i)->text(0).toLower();
             const QString address = windows->topLevelItem(i)->text(1).toLower();
             const QString key = keywords->topLevelItem(j)->text(0).toLower();
-            const bool matches = key.isEmpty() ? !name.isEmpty() || !address.isEmpty()
-                                               : name.contains(key) || address.contains(key);
+            // An empty key would be contained in every text; it matches nothing.
+            const bool matches = !key.isEmpty() && (name.contains(key) || address.contains(key));
             if (matches)
                 closeSequence(i, j);
         }

@@ -1,10 +1,13 @@
 #include "app/Program.h"
 
 #include "app/StartUp.h"
+#include "app/TerminationSignals.h"
 #include "settings/CheckStates.h"
 #include "ui/Form1.h"
 
 #include <QAction>
+#include <QGuiApplication>
+#include <QSessionManager>
 
 Program::Program(Form1 &form, TrayIcon &tray, TaskList &taskList, Dialogs &dialogs,
                  QuitCommand::EndProgram endProgram, QObject *parent)
@@ -26,4 +29,12 @@ void Program::startUp()
         m_form.close();
     else
         m_form.show();
+}
+
+void Program::followSession(QGuiApplication &app, TerminationSignals &termination)
+{
+    connect(&app, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager &) { m_quitCommand.commitData(); });
+    connect(&termination, &TerminationSignals::terminationRequested, this,
+            [this] { m_quitCommand.endSession(); });
 }

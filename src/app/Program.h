@@ -8,7 +8,9 @@
 
 class Dialogs;
 class Form1;
+class QGuiApplication;
 class TaskList;
+class TerminationSignals;
 class TrayIcon;
 
 // The program's life around its window: the tray icon and its menu, every close request
@@ -23,6 +25,11 @@ public:
     // The whole start-up sequence, from the reset of QuittingFlag to the window shown, or sent
     // to the tray when the program starts there.
     void startUp();
+
+    // The desktop session's requests: saving its state (a checkpoint, or a log-out that may
+    // still be cancelled) saves both files and the filter goes on; a termination signal (the
+    // session's real end, kill) saves and ends.
+    void followSession(QGuiApplication &app, TerminationSignals &termination);
 
     TrayHandler &trayHandler() { return m_trayHandler; }
     QuitCommand &quitCommand() { return m_quitCommand; }

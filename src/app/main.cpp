@@ -12,7 +12,6 @@
 #include "ui/Form1.h"
 
 #include <QApplication>
-#include <QSessionManager>
 
 int main(int argc, char *argv[])
 {
@@ -42,10 +41,7 @@ int main(int argc, char *argv[])
     QObject::connect(&instance, &SingleInstance::showRequested, &program,
                      [&program] { program.trayHandler().handleEvent(TrayHandler::kLeftButtonUp); });
     TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::terminationRequested, &program,
-                     [&program] { program.quitCommand().endSession(); });
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &program,
-                     [&program](QSessionManager &) { program.quitCommand().endSession(); });
+    program.followSession(app, termination);
 
     program.startUp();
     return QApplication::exec();

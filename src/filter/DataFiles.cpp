@@ -9,11 +9,14 @@
 #include <QFileInfo>
 #include <QTreeWidget>
 
-#include <algorithm>
-
 namespace DataFiles {
 
 namespace {
+
+// The list's share of its file, kept on the list itself so that every command working on the
+// list sees it.
+constexpr char kBeyondProperty[] = "vexlorRecordsBeyond";
+constexpr char kUnreadableProperty[] = "vexlorUnreadable";
 
 QString reasonText(QFileDevice::FileError error)
 {
@@ -25,6 +28,8 @@ QString reasonText(QFileDevice::FileError error)
         return QStringLiteral("écriture impossible, le disque est peut-être plein");
     case QFileDevice::ReadError:
         return QStringLiteral("lecture impossible");
+    case QFileDevice::RenameError:
+        return QStringLiteral("l'ancien fichier n'a pas pu être remplacé");
     default:
         return QStringLiteral("ouverture impossible");
     }
@@ -66,13 +71,70 @@ bool writeWhole(const QString &path, const QByteArray &bytes, Failure *failure)
 QByteArray recordsOf(const QTreeWidget *list, const std::function<QStringList(int)> &record)
 {
     QByteArray bytes;
-    const int count = std::min(list->topLevelItemCount(), kMaxRows);
+    const int count = list->topLevelItemCount();
     for (int r = 0; r < count; ++r)
         bytes += RecordFormat::writeRecord(record(r));
     return bytes;
 }
 
+// A list loaded from a file that could not be read is empty, not the file's content.
+bool refuseUnread(const QTreeWidget *list, const QString &path, Failure *failure)
+{
+    if (!wasUnreadable(list))
+        return false;
+    fail(failure, path, QStringLiteral("Fichier non enregistré"),
+         QStringLiteral("il n'a pas pu être lu au démarrage, il est laissé tel quel"));
+    if (failure)
+        failure->leftAlone = true;
+    return true;
+}
+
+// A file that exists and cannot be read still holds the user's records: the list is marked so
+// that no save replaces them with its empty rows.
+bool readInto(const QString &path, QTreeWidget *list, QString *text, Failure *failure)
+{
+    if (readText(path, text, failure))
+        return true;
+    if (QFileInfo(path).isFile())
+        list->setProperty(kUnreadableProperty, true);
+    return false;
+}
+
+void keepRest(QTreeWidget *list, const RecordFormat::FieldReader &reader)
+{
+    if (!reader.atEnd())
+        list->setProperty(kBeyondProperty, recordsBeyond(list) + reader.rest());
+}
+
+// The list's records, then those it could not take.
+bool saveList(const QString &path, const QTreeWidget *list, QByteArray records, Failure *failure)
+{
+    if (refuseUnread(list, path, failure))
+        return false;
+    records += TextCodec::encode(recordsBeyond(list));
+    return writeWhole(path, records, failure);
+}
+
 } // namespace
+
+QString recordsBeyond(const QTreeWidget *list)
+{
+    return list->property(kBeyondProperty).toString();
+}
+
+void keepBeyond(QTreeWidget *list, const QStringList &record)
+{
+    QString records = recordsBeyond(list);
+    // A hand-edited file may end without a line break; the record must not join the last one.
+    if (!records.isEmpty() && !records.endsWith(u'\n') && !records.endsWith(u'\r'))
+        records += QStringLiteral("\r\n");
+    list->setProperty(kBeyondProperty, records + RecordFormat::recordText(record));
+}
+
+bool wasUnreadable(const QTreeWidget *list)
+{
+    return list->property(kUnreadableProperty).toBool();
+}
 
 QString keywordFilePath(const QString &appFolder)
 {
@@ -95,7 +157,7 @@ bool LoadKeywordFile(const QString &appFolder, QTreeWidget *ListView3, Failure *
     if (!QFileInfo(path).isFile())
         return true;
     QString text;
-    if (!readText(path, &text, failure))
+    if (!readInto(path, ListView3, &text, failure))
         return false;
 
     // Each keyword read goes in front of those read before it, so the list shows the file
@@ -106,6 +168,7 @@ bool LoadKeywordFile(const QString &appFolder, QTreeWidget *ListView3, Failure *
     for (reader.skipBlankLines(); !reader.atEnd() && items.size() < room; reader.skipBlankLines())
         items.prepend(new QTreeWidgetItem(QStringList{reader.readField()}));
     ListView3->insertTopLevelItems(0, items);
+    keepRest(ListView3, reader);
     return true;
 }
 
@@ -134,7 +197,7 @@ bool CreateStatisticsFile(const QString &appFolder, const QTreeWidget *ListView3
 bool LoadStatisticsFile(const QString &appFolder, QTreeWidget *ListView2, Failure *failure)
 {
     QString text;
-    if (!readText(statisticsFilePath(appFolder), &text, failure))
+    if (!readInto(statisticsFilePath(appFolder), ListView2, &text, failure))
         return false;
 
     QList<QTreeWidgetItem *> items;
@@ -148,6 +211,7 @@ bool LoadStatisticsFile(const QString &appFolder, QTreeWidget *ListView2, Failur
         items.append(new QTreeWidgetItem(QStringList{count, keyword}));
     }
     ListView2->addTopLevelItems(items);
+    keepRest(ListView2, reader);
     return true;
 }
 
@@ -178,14 +242,14 @@ bool SaveStatisticsFile(const QString &appFolder, const QTreeWidget *ListView2, 
         const QTreeWidgetItem *row = ListView2->topLevelItem(r);
         return QStringList{row->text(1), row->text(0)};
     });
-    return writeWhole(statisticsFilePath(appFolder), bytes, failure);
+    return saveList(statisticsFilePath(appFolder), ListView2, bytes, failure);
 }
 
 bool SaveKeywordFile(const QString &appFolder, const QTreeWidget *ListView3, Failure *failure)
 {
     const QByteArray bytes = recordsOf(
         ListView3, [&](int r) { return QStringList{ListView3->topLevelItem(r)->text(0)}; });
-    return writeWhole(keywordFilePath(appFolder), bytes, failure);
+    return saveList(keywordFilePath(appFolder), ListView3, bytes, failure);
 }
 
 } // namespace DataFiles

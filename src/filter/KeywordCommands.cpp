@@ -58,8 +58,13 @@ void KeywordCommands::add()
                              m_window->windowTitle(), Dialogs::Icon::Warning);
         return;
     }
-    if (m_statistics->topLevelItemCount() < DataFiles::kMaxRows)
+    // A full list keeps the record with those it could not take, so the quit writes it back
+    // where the file now holds it.
+    if (m_statistics->topLevelItemCount() < DataFiles::kMaxRows &&
+        DataFiles::recordsBeyond(m_statistics).isEmpty())
         m_statistics->addTopLevelItem(new QTreeWidgetItem({QStringLiteral("0"), answer}));
+    else
+        DataFiles::keepBeyond(m_statistics, {answer, QStringLiteral("0")});
 }
 
 void KeywordCommands::modify()

@@ -36,10 +36,6 @@ KeywordMatcher::KeywordMatcher(const QStringList &keywords) : m_symbolOf(kUnitCo
     std::vector<std::u16string> lowerByRow(keywords.size());
     for (qsizetype row = 0; row < keywords.size(); ++row) {
         const QString lower = keywords[row].toLower();
-        if (lower.isEmpty()) {
-            m_emptyRows.append(static_cast<int>(row));
-            continue;
-        }
         lowerByRow[row].assign(reinterpret_cast<const char16_t *>(lower.utf16()),
                                static_cast<std::size_t>(lower.size()));
         for (const char16_t unit : lowerByRow[row])
@@ -229,8 +225,6 @@ QList<int> KeywordMatcher::rowsFoundIn(const QString &name, const QString &addre
     }
 
     QList<int> rows;
-    if (!name.isEmpty() || !address.isEmpty())
-        rows = m_emptyRows;
     for (const int pattern : patterns) {
         for (std::int32_t r = m_rowStart[pattern]; r < m_rowStart[pattern + 1]; ++r)
             rows.append(m_rows[r]);

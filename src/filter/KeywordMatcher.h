@@ -11,8 +11,9 @@
 //
 // The rule is the one of a plain scan that lower-cases both sides with QString::toLower and
 // searches the keyword in the text, code unit by code unit: a keyword occurs in a text when its
-// lower case is a substring of the text's lower case, and an empty keyword occurs in every
-// non-empty text and in no empty one. Keywords are neither trimmed nor read as patterns.
+// lower case is a substring of the text's lower case. An empty keyword (a stray comma in a
+// hand-edited file) occurs nowhere: it would close every page. Keywords are neither trimmed nor
+// read as patterns.
 //
 // The keywords are lower-cased once, when the matcher is built, and compiled into an
 // Aho-Corasick automaton, so a search costs one step per code unit of the text whatever the
@@ -67,7 +68,6 @@ private:
     // The rows of each distinct keyword: m_rows[m_rowStart[p] .. m_rowStart[p + 1]).
     std::vector<std::int32_t> m_rowStart;
     std::vector<std::int32_t> m_rows;
-    QList<int> m_emptyRows;
 
     // Marks the keywords already found in the current search.
     std::vector<std::uint32_t> m_seen;

@@ -41,6 +41,11 @@ std::optional<double> parseDouble(QStringView text)
 
 QByteArray writeRecord(const QStringList &values)
 {
+    return TextCodec::encode(recordText(values));
+}
+
+QString recordText(const QStringList &values)
+{
     QString line;
     for (qsizetype i = 0; i < values.size(); ++i) {
         if (i > 0)
@@ -48,7 +53,7 @@ QByteArray writeRecord(const QStringList &values)
         line += u'"' + values[i] + u'"';
     }
     line += QStringLiteral("\r\n");
-    return TextCodec::encode(line);
+    return line;
 }
 
 FieldReader::FieldReader(QString text) : m_text(std::move(text)) {}
@@ -56,6 +61,11 @@ FieldReader::FieldReader(QString text) : m_text(std::move(text)) {}
 bool FieldReader::atEnd() const
 {
     return m_pos >= m_text.size();
+}
+
+QString FieldReader::rest() const
+{
+    return m_text.mid(m_pos);
 }
 
 void FieldReader::skipBlankLines()

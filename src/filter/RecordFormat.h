@@ -12,6 +12,8 @@
 namespace RecordFormat {
 
 QByteArray writeRecord(const QStringList &values);
+// The same record as text, before it is encoded.
+QString recordText(const QStringList &values);
 
 // Reads values one after another, without regard to lines.
 class FieldReader
@@ -29,6 +31,9 @@ public:
     // line end is dropped; any other value runs to the next comma or line end. The comma or
     // line end (CR LF, CR or LF) is consumed. At the end of the text the value is empty.
     QString readField();
+
+    // The text not read yet, as it stands.
+    QString rest() const;
 
 private:
     void skipDelimiter();

@@ -3,42 +3,54 @@
 #include "app/TerminationSignals.h"
 #include "settings/Ini.h"
 #include "settings/UserStore.h"
+#include "support/ListRows.h"
 #include "support/ScriptedTray.h"
+#include "support/StandardError.h"
 #include "support/TestFiles.h"
 #include "support/TestWindow.h"
+#include "support/Unprivileged.h"
 
-#include <QCheckBox>
-#include <QDir>
-#include <QFile>
-#include <QGroupBox>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include <csignal>
-#include <sys/resource.h>
 
 namespace {
+
+using Files = QMap<QString, QByteArray>;
 
 // The program around a window of the test's, with a scripted tray and task list.
 struct Run
 {
-    explicit Run(TestWindow &window) : form(window.start(false))
+    // The files are written before the program starts up, which reads them.
+    explicit Run(TestWindow &testWindow, const Files &files = {}) : window(testWindow)
     {
         form.Timer1->stop();
-        program =
-            std::make_unique<Program>(form, tray, taskList, window.dialogs, [this] { ++ended; });
+        for (auto file = files.cbegin(); file != files.cend(); ++file)
+            writeAll(window.path(file.key()), file.value());
     }
-    Form1 &form;
+    // Where the window is: "window", "tray", "minimized", or "mixed" for anything between.
+    QString place() const
+    {
+        const bool listed = taskList.isListed(&form);
+        if (!form.isVisible() && tray.isShown() && !listed)
+            return "tray";
+        if (form.isVisible() && !tray.isShown() && listed)
+            return form.isMinimized() ? "minimized" : "window";
+        return "mixed";
+    }
+    TestWindow &window;
+    Form1 &form = window.start(false);
     ScriptedTray tray;
     RecordingTaskList taskList;
-    std::unique_ptr<Program> program;
     int ended = 0;
+    Program program{form, tray, taskList, window.dialogs, [this] {
+                        ++ended;
+                    }};
 };
 
 } // namespace
@@ -48,225 +60,176 @@ class TestProgram : public QObject
     Q_OBJECT
 
 private slots:
-    void closeRequestsGoToTheTray();
-    void closeWithoutNotificationAreaMinimizes();
-    void trayEventsShowTheWindowOrTheMenu();
-    void menuEntriesOpenTheirPanelNearTheTop();
-    void startUpLoadsStartInTray_data();
-    void startUpLoadsStartInTray();
-    void trayTipKeepsTheBuiltInCaption();
-    void quitSavesStatisticsAndKeywordsThenEnds();
-    void failedSaveKeepsTheProgramRunning();
-    void endOfSessionSavesWhateverHappens();
+    void startUpLoadsTheFilesAndQuitSavesTheRunsCounts_data();
+    void startUpLoadsTheFilesAndQuitSavesTheRunsCounts();
+    void startInTrayAndCloseRequestsHideTheWindow_data();
+    void startInTrayAndCloseRequestsHideTheWindow();
+    void aFailedSaveKeepsTheFilterRunningUntilTheSessionEnds();
+    void anUnreadableDataFileIsNeverOverwritten_data();
+    void anUnreadableDataFileIsNeverOverwritten();
     void secondProgramShowsTheFirst();
-    void terminationSignalsReachTheEventLoop();
 };
 
-void TestProgram::closeRequestsGoToTheTray()
+void TestProgram::startUpLoadsTheFilesAndQuitSavesTheRunsCounts_data()
 {
-    TestWindow window;
-    Run run(window);
-    run.program->startUp();
-    QVERIFY(run.form.isVisible());
-    run.form.Text1->setText("/typed/by/hand.wav");
-
-    // The window's own "Quitter" is a close request like the close box.
-    run.form.VexlorCmd5->click();
-    QVERIFY(!run.form.isVisible());
-    QVERIFY(run.tray.isShown());
-    QCOMPARE(run.tray.m_tip, QString(" Vexlor Popup  2007  - Protection totale"));
-    QVERIFY(!run.taskList.isListed(&run.form));
-    QCOMPARE(ReadIniFrom(window.path("config.ini"), "Config", "Text1", "<none>"),
-             QString("/typed/by/hand.wav"));
-    QCOMPARE(run.ended, 0);
-    QVERIFY(!QFile::exists(window.path("mtrl.dll")));
-
-    // Shown from the menu, then closed again: the icon is there already, one icon stays.
-    run.form.affich->trigger();
-    QVERIFY(run.form.isVisible());
-    QVERIFY(run.tray.isShown());
-    QVERIFY(!run.taskList.isListed(&run.form));
-    QVERIFY(!run.form.close());
-    QCOMPARE(run.tray.m_addRequests, 2);
-    QVERIFY(run.tray.isShown());
-    QVERIFY(!run.form.isVisible());
+    QTest::addColumn<Files>("files");
+    QTest::addColumn<QList<QStringList>>("statistics");
+    QTest::addColumn<QByteArray>("savedKeywords");
+    QTest::addColumn<QByteArray>("savedStatistics");
+    QTest::newRow("first start") << Files{} << QList<QStringList>{} << QByteArray("")
+                                 << QByteArray("");
+    // Each start reverses the keyword file; statistics made at start follow the list.
+    QTest::newRow("statistics built from the keywords")
+        << Files{{"mtrl.dll", "\"casino\"\r\n\"pub\"\r\n\"news\"\r\n"}}
+        << QList<QStringList>{{"0", "news"}, {"0", "pub"}, {"0", "casino"}}
+        << QByteArray("\"news\"\r\n\"pub\"\r\n\"casino\"\r\n")
+        << QByteArray("\"news\",\"0\"\r\n\"pub\",\"3\"\r\n\"casino\",\"0\"\r\n");
+    QTest::newRow("statistics file kept, rows of no keyword too")
+        << Files{{"mtrl.dll", "\"pub\"\r\n"}, {"stat/stat.txt", "\"gone\",\"4\"\r\n\"pub\",\"1\""}}
+        << QList<QStringList>{{"4", "gone"}, {"1", "pub"}} << QByteArray("\"pub\"\r\n")
+        << QByteArray("\"gone\",\"4\"\r\n\"pub\",\"4\"\r\n");
 }
 
-void TestProgram::closeWithoutNotificationAreaMinimizes()
+void TestProgram::startUpLoadsTheFilesAndQuitSavesTheRunsCounts()
 {
+    QFETCH(Files, files);
+    QFETCH(QList<QStringList>, statistics);
+    QFETCH(QByteArray, savedKeywords);
+    QFETCH(QByteArray, savedStatistics);
     TestWindow window;
-    Run run(window);
-    run.tray.m_available = false;
-    run.program->startUp();
-    QVERIFY(!run.form.close());
-    QVERIFY(run.form.isVisible());
-    QVERIFY(run.form.isMinimized());
-    QVERIFY(run.taskList.isListed(&run.form));
-    QVERIFY(!run.tray.isShown());
-}
-
-void TestProgram::trayEventsShowTheWindowOrTheMenu()
-{
-    TestWindow window;
-    Run run(window);
-    run.program->startUp();
-    run.form.close();
-    QVERIFY(run.tray.isShown());
-
-    // While the menu is open, a left click on the icon does nothing.
-    TrayHandler &handler = run.program->trayHandler();
-    run.tray.m_duringMenu = [&] {
-        emit run.tray.leftButtonReleased();
-    };
-    emit run.tray.rightButtonReleased();
-    QCOMPARE(run.tray.m_poppedUp, QList<QMenu *>{run.form.contex});
-    QVERIFY(!run.form.isVisible());
-    QCOMPARE(handler.TrayEventCode(), TrayHandler::kLeftButtonUp);
-
-    // Other codes (a press, a double click) do nothing.
-    handler.handleEvent(0x201);
-    QVERIFY(!run.form.isVisible());
-
-    emit run.tray.leftButtonReleased();
-    QVERIFY(run.form.isVisible());
-    QVERIFY(!run.tray.isShown());
-    QVERIFY(run.taskList.isListed(&run.form));
-}
-
-void TestProgram::menuEntriesOpenTheirPanelNearTheTop()
-{
-    TestWindow window;
-    Run run(window);
-    run.program->startUp();
-    run.form.close();
-    const QList<QAction *> entries = {run.form.cle, run.form.journal, run.form.option,
-                                      run.form.stat};
-    const QList<QGroupBox *> panels = {run.form.Frame1, run.form.Frame2, run.form.Frame3,
-                                       run.form.Frame4};
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    for (int n = 0; n < 4; ++n) {
-        run.form.hide();
-        entries[n]->trigger();
-        QVERIFY(run.form.isVisible());
-        QCOMPARE(run.form.heightTwips(), 8475);
-        QCOMPARE(run.form.pos().y(), qRound(20 / 15.0));
-        QCOMPARE(run.form.pos().x(),
-                 qRound((screen.width() * 15 / 2.0f - run.form.widthTwips() / 2.0f) / 15));
-        for (int p = 0; p < 4; ++p)
-            QCOMPARE(panels[p]->isVisibleTo(&run.form), p == n);
-    }
-    // Shown from the menu: the icon stays and the program stays out of the task list.
-    QVERIFY(run.tray.isShown());
-    QVERIFY(!run.taskList.isListed(&run.form));
-}
-
-void TestProgram::startUpLoadsStartInTray_data()
-{
-    QTest::addColumn<QByteArray>("stored");
-    QTest::addColumn<bool>("inTray");
-    QTest::newRow("unticked") << QByteArray("0") << false;
-    QTest::newRow("ticked") << QByteArray("1") << true;
-    QTest::newRow("greyed") << QByteArray("2") << false;
-    QTest::newRow("garbage") << QByteArray("oui") << false;
-}
-
-void TestProgram::startUpLoadsStartInTray()
-{
-    QFETCH(QByteArray, stored);
-    QFETCH(bool, inTray);
-    TestWindow window;
-    writeAll(window.path("config.ini"), "[Config]\r\nCheck4=" + stored + "\r\n");
-    Run run(window);
-    run.program->startUp();
-    QCOMPARE(run.form.isVisible(), !inTray);
-    QCOMPARE(run.tray.isShown(), inTray);
-    QCOMPARE(run.taskList.isListed(&run.form), !inTray);
-    QVERIFY(!run.form.QuittingFlag);
-    // The close request of the start in the tray stores the sound path, as every close does.
-    QCOMPARE(ReadIniFrom(window.path("config.ini"), "Config", "Text1", "<none>") != "<none>",
-             inTray);
-}
-
-void TestProgram::trayTipKeepsTheBuiltInCaption()
-{
-    TestWindow window;
-    writeAll(window.path("Lang/Autre.lng"), "[Form1]\r\nForm.Caption=Un autre titre\r\n");
-    Run run(window);
-    UserStore(window.folders.user).saveSetting("FILES", "LNG", window.path("Lang/Autre.lng"));
-    run.program->startUp();
-    QCOMPARE(run.form.windowTitle(), QString("Un autre titre"));
-    run.form.close();
-    QCOMPARE(run.tray.m_tip, QString(" Vexlor Popup  2007  - Protection totale"));
-}
-
-void TestProgram::quitSavesStatisticsAndKeywordsThenEnds()
-{
-    TestWindow window;
-    writeAll(window.path("mtrl.dll"), "\"pub\"\r\n");
-    Run run(window);
-    run.program->startUp();
+    Run run(window, files);
+    run.program.startUp();
+    QCOMPARE(rows(run.form.ListView2), statistics);
+    QCOMPARE(QFile::exists(window.path("mtrl.dll")), files.contains("mtrl.dll"));
     window.source.addPage("Pub du jour", "http://x.example/", "w");
     for (int i = 0; i < 3; ++i)
         run.form.scan().tick();
     run.form.quit->trigger();
     QCOMPARE(run.ended, 1);
-    QVERIFY(run.form.QuittingFlag);
-    QCOMPARE(readAll(window.path("stat/stat.txt")), QByteArray("\"pub\",\"3\"\r\n"));
-    QCOMPARE(readAll(window.path("mtrl.dll")), QByteArray("\"pub\"\r\n"));
+    QCOMPARE(readAll(window.path("mtrl.dll")), savedKeywords);
+    QCOMPARE(readAll(window.path("stat/stat.txt")), savedStatistics);
+    QVERIFY(window.dialogs.m_shown.isEmpty());
     // Once quitting, the window may close.
     QVERIFY(run.form.close());
-
-    TestWindow empty;
-    Run emptyRun(empty);
-    emptyRun.program->startUp();
-    emptyRun.form.quit->trigger();
-    QCOMPARE(readAll(empty.path("stat/stat.txt")), QByteArray());
-    QCOMPARE(readAll(empty.path("mtrl.dll")), QByteArray());
 }
 
-void TestProgram::failedSaveKeepsTheProgramRunning()
+void TestProgram::startInTrayAndCloseRequestsHideTheWindow_data()
 {
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<bool>("trayAvailable");
+    QTest::addColumn<QString>("place");
+    QTest::newRow("unticked") << QByteArray("0") << true << "window";
+    QTest::newRow("ticked") << QByteArray("1") << true << "tray";
+    QTest::newRow("greyed") << QByteArray("2") << true << "window";
+    QTest::newRow("ticked, no notification area") << QByteArray("1") << false << "minimized";
+}
+
+void TestProgram::startInTrayAndCloseRequestsHideTheWindow()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(bool, trayAvailable);
+    QFETCH(QString, place);
     TestWindow window;
-    Run run(window);
-    run.program->startUp();
-    run.form.ListView3->addTopLevelItem(new QTreeWidgetItem(QStringList{"added this run"}));
-    // A folder where the keyword file should be: nothing can replace it, even as root.
-    QVERIFY(QDir(window.appFolder()).mkdir("mtrl.dll"));
-    run.form.quit->trigger();
+    Run run(window, {{"config.ini", "[Config]\r\nCheck4=" + stored + "\r\n"},
+                     {"Lang/Autre.lng", "[Form1]\r\nForm.Caption=Un autre titre\r\n"}});
+    UserStore(window.folders.user).saveSetting("FILES", "LNG", window.path("Lang/Autre.lng"));
+    run.tray.m_available = trayAvailable;
+    run.program.startUp();
+    QCOMPARE(run.place(), place);
+    // The close request of the start in the tray stores the sound path, as every close does.
+    QCOMPARE(ReadIniFrom(window.path("config.ini"), "Config", "Text1", "-") != "-", stored == "1");
+
+    // The window's own "Quitter" is a close request like the close box; the icon keeps the
+    // built-in caption though a language renamed the window.
+    run.form.Text1->setText("/typed/by/hand.wav");
+    run.form.VexlorCmd5->click();
+    QCOMPARE(run.place(), trayAvailable ? "tray" : "minimized");
+    QCOMPARE(run.form.windowTitle(), QString("Un autre titre"));
+    QCOMPARE(run.tray.m_tip, trayAvailable ? Form1::kCaption : QString());
+    QCOMPARE(ReadIniFrom(window.path("config.ini"), "Config", "Text1", "-"),
+             QString("/typed/by/hand.wav"));
     QCOMPARE(run.ended, 0);
-    QVERIFY(!run.form.QuittingFlag);
-    QCOMPARE(window.dialogs.m_shown.last().kind, QString("message"));
-    QVERIFY(window.dialogs.m_shown.last().text.contains("mtrl.dll"));
-    QCOMPARE(run.form.ListView3->topLevelItemCount(), 1);
-
-    // Mended, the next quit saves and ends.
-    QVERIFY(QDir(window.appFolder()).rmdir("mtrl.dll"));
-    run.form.quit->trigger();
-    QCOMPARE(run.ended, 1);
-    QCOMPARE(readAll(window.path("mtrl.dll")), QByteArray("\"added this run\"\r\n"));
+    QVERIFY(!QFile::exists(window.path("mtrl.dll")));
 }
 
-void TestProgram::endOfSessionSavesWhateverHappens()
+void TestProgram::aFailedSaveKeepsTheFilterRunningUntilTheSessionEnds()
 {
     TestWindow window;
-    Run run(window);
-    run.program->startUp();
-    run.form.ListView2->addTopLevelItem(new QTreeWidgetItem(QStringList{"7", "pub"}));
-    run.form.ListView3->addTopLevelItem(new QTreeWidgetItem(QStringList{"pub"}));
-    run.program->quitCommand().endSession();
-    QCOMPARE(run.ended, 1);
+    Run run(window, {{"mtrl.dll", "\"pub\"\r\n"}});
+    run.program.startUp();
+    setRows(run.form.ListView2, {{"7", "pub"}});
+    // A folder where the keyword file should be: nothing can replace it, even as root.
+    QVERIFY(QFile::remove(window.path("mtrl.dll")) && QDir().mkdir(window.path("mtrl.dll")));
+    run.form.quit->trigger();
+    QCOMPARE(window.dialogs.m_shown.size(), 1);
+    QVERIFY(window.dialogs.m_shown[0].text.contains("mtrl.dll"));
     QCOMPARE(readAll(window.path("stat/stat.txt")), QByteArray("\"pub\",\"7\"\r\n"));
-    QCOMPARE(readAll(window.path("mtrl.dll")), QByteArray("\"pub\"\r\n"));
 
-    // Nobody is there to answer: a file that cannot be written keeps its old content and the
-    // program ends all the same, with no dialog.
-    TestWindow blocked;
-    Run blockedRun(blocked);
-    blockedRun.program->startUp();
-    QVERIFY(QDir(blocked.appFolder()).mkdir("mtrl.dll"));
-    blockedRun.program->quitCommand().endSession();
-    QCOMPARE(blockedRun.ended, 1);
-    QVERIFY(blocked.dialogs.m_shown.isEmpty());
+    // A checkpoint, or a log-out that may yet be cancelled: what can be saved is, without a
+    // dialog, and the filter goes on until the session ends.
+    window.source.addPage("Pub", "", "w");
+    run.form.scan().tick();
+    QVERIFY(standardErrorOf([&] { run.program.quitCommand().commitData(); }).contains("mtrl.dll"));
+    QCOMPARE(readAll(window.path("stat/stat.txt")), QByteArray("\"pub\",\"8\"\r\n"));
+    run.form.scan().tick();
+    QCOMPARE(window.source.m_closed, (QList<QByteArray>{"w", "w"}));
+    QCOMPARE(run.ended, 0);
+    standardErrorOf([&] { run.program.quitCommand().endSession(); });
+    QCOMPARE(run.ended, 1);
+    QCOMPARE(readAll(window.path("stat/stat.txt")), QByteArray("\"pub\",\"9\"\r\n"));
+    QCOMPARE(window.dialogs.m_shown.size(), 1);
+}
+
+void TestProgram::anUnreadableDataFileIsNeverOverwritten_data()
+{
+    QTest::addColumn<QString>("unreadable");
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("keywords, quit") << "mtrl.dll" << 0;
+    QTest::newRow("statistics, quit") << "stat/stat.txt" << 0;
+    QTest::newRow("keywords, session save") << "mtrl.dll" << 0;
+    QTest::newRow("statistics, SIGTERM") << "stat/stat.txt" << SIGTERM;
+    QTest::newRow("keywords, SIGINT") << "mtrl.dll" << SIGINT;
+    QTest::newRow("statistics, SIGHUP") << "stat/stat.txt" << SIGHUP;
+}
+
+void TestProgram::anUnreadableDataFileIsNeverOverwritten()
+{
+    if (rerunAsNobody())
+        return;
+    QFETCH(QString, unreadable);
+    QFETCH(int, signalNumber);
+    const QString ending = QString(QTest::currentDataTag()).section(", ", 1);
+    const Files files = {{"mtrl.dll", "\"pub\"\r\n"}, {"stat/stat.txt", "\"pub\",\"4\"\r\n"}};
+    TestWindow window;
+    Run run(window, files);
+    // Its owner may write it, not read it.
+    QVERIFY(QFile::setPermissions(window.path(unreadable), QFile::WriteOwner));
+    run.program.startUp();
+    const QString name = unreadable.section('/', -1);
+    QCOMPARE(window.dialogs.m_shown.size(), 1);
+    QVERIFY(window.dialogs.m_shown[0].text.contains(name));
+    QCOMPARE((name == "mtrl.dll" ? run.form.ListView3 : run.form.ListView2)->topLevelItemCount(),
+             0);
+
+    run.form.ListView3->addTopLevelItem(new QTreeWidgetItem(QStringList{"casino"}));
+    run.form.ListView2->addTopLevelItem(new QTreeWidgetItem({"2", "casino"}));
+    TerminationSignals termination;
+    run.program.followSession(*qApp, termination);
+    const QByteArray said = standardErrorOf([&] {
+        if (ending == "quit")
+            run.form.quit->trigger();
+        else if (ending == "session save")
+            run.program.quitCommand().commitData();
+        else
+            std::raise(signalNumber);
+        QTRY_COMPARE_WITH_TIMEOUT(run.ended, ending == "session save" ? 0 : 1, 5000);
+    });
+    QCOMPARE(window.dialogs.m_shown.size(), 1);
+    QVERIFY2(said.contains(name.toUtf8()), said.constData());
+    QVERIFY(QFile::setPermissions(window.path(unreadable), QFile::ReadOwner));
+    QCOMPARE(readAll(window.path(unreadable)), files[unreadable]);
+    const QString other = name == "mtrl.dll" ? "stat/stat.txt" : "mtrl.dll";
+    QVERIFY(readAll(window.path(other)).contains("casino"));
 }
 
 void TestProgram::secondProgramShowsTheFirst()
@@ -281,17 +244,6 @@ void TestProgram::secondProgramShowsTheFirst()
     // Another program folder is another program.
     SingleInstance elsewhere(otherFolder.path(), runtime.path());
     QVERIFY(elsewhere.claim());
-}
-
-void TestProgram::terminationSignalsReachTheEventLoop()
-{
-    TerminationSignals termination;
-    QSignalSpy spy(&termination, &TerminationSignals::terminationRequested);
-    for (const int s : {SIGTERM, SIGINT, SIGHUP}) {
-        std::raise(s);
-        QTRY_VERIFY_WITH_TIMEOUT(!spy.isEmpty(), 5000);
-        QCOMPARE(spy.takeFirst().at(0).toInt(), s);
-    }
 }
 
 QTEST_MAIN(TestProgram)

@@ -1,38 +1,39 @@
 #include "filter/DataFiles.h"
+#include "filter/KeywordCommands.h"
 #include "filter/RecordFormat.h"
+#include "platform/AtomicFile.h"
 #include "support/ListRows.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TestFiles.h"
 
-#include <QDir>
-#include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 
 #include <csignal>
-#include <sys/resource.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace DataFiles;
+using RecordFormat::writeRecord;
 
 namespace {
 
-// Makes writes past `bytes` fail with "file too large", as a full disk would, even for root.
-class FileSizeLimit
+QByteArray keywordFile(int count, const char *prefix)
 {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_old); }
+    QByteArray bytes;
+    for (int i = 0; i < count; ++i)
+        bytes += writeRecord({QString("%1 %2").arg(prefix).arg(i)});
+    return bytes;
+}
 
-private:
-    rlimit m_old{};
-};
+bool mount(const QStringList &arguments)
+{
+    return QProcess::execute(QStringLiteral("mount"), arguments) == 0;
+}
 
 } // namespace
 
@@ -41,337 +42,186 @@ class TestDataFiles : public QObject
     Q_OBJECT
 
 private slots:
-    void firstStartWithNoFiles();
-    void keywordOrderReversesAtEachStartAndQuit();
-    void missingStatisticsAreBuiltFromTheKeywords();
-    void existingStatisticsFileIsLeftAlone();
-    void counterTextsFollowTheNumericPrefixRule_data();
-    void counterTextsFollowTheNumericPrefixRule();
-    void valuesWithCommasAndQuotes();
-    void handEditedAndMalformedFiles_data();
-    void handEditedAndMalformedFiles();
-    void bigAndBinaryFilesLoadWithinTheRowLimit();
-    void windowsFilesKeepTheirAccents();
-    void statisticsRowsSurviveQuitAndStart();
-    void appendAddsOneRecordAtTheEnd();
-    void failedSavesKeepThePreviousFileAndSaySo();
-    void unreadableDataLeavesListsEmpty();
+    void handEditedFilesLoadAndSaveAsTheProgramWritesThem_data();
+    void handEditedFilesLoadAndSaveAsTheProgramWritesThem();
+    void recordsBeyondTheRowCapAreKeptAtTheEndOfTheFile();
+    void aSaveKilledMidwayLeavesTheOldOrTheNewFileWhole();
+    void aFailedSaveKeepsTheOldFileAndNamesIt_data();
+    void aFailedSaveKeepsTheOldFileAndNamesIt();
+
+private:
+    QTemporaryDir m_dir;
 };
 
-void TestDataFiles::firstStartWithNoFiles()
+void TestDataFiles::handEditedFilesLoadAndSaveAsTheProgramWritesThem_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QList<QStringList>>("rows");
+    QTest::addColumn<QByteArray>("saved");
+    QTest::newRow("keywords by hand, empty ones kept")
+        << "mtrl.dll" << QByteArray("\r\n  pub  \r\n\"a\"junk,\"b\"\r\"c\",,\n\r\n\"\"\r\n\"open")
+        << QList<QStringList>{{"open"}, {""}, {""}, {"c"}, {"b"}, {"a"}, {"pub  "}}
+        << QByteArray("\"open\"\r\n\"\"\r\n\"\"\r\n\"c\"\r\n\"b\"\r\n\"a\"\r\n\"pub  \"\r\n");
+    QTest::newRow("windows-1252") << "mtrl.dll" << QByteArray("\"caf\xE9\"\r\n\"\x80uro\"")
+                                  << QList<QStringList>{{"€uro"}, {"café"}}
+                                  << QString("\"€uro\"\r\n\"café\"\r\n").toUtf8();
+    QTest::newRow("byte-order mark")
+        << "mtrl.dll" << QByteArray("\xEF\xBB\xBF\"été\"") << QList<QStringList>{{"été"}}
+        << QString("\"été\"\r\n").toUtf8();
+    QTest::newRow("statistics by hand, counts by numeric prefix")
+        << "stat/stat.txt"
+        << QByteArray(
+               "\r\n\"a\",\"12\"\r\n \r\nb,\"\"\r\n  c , x5 \n\"d\"y,\"   5\"z\r\"e\",\"5 x\"\r\n"
+               "\"f\",\"1 2\t3\"\r\n\"g\",\"1e999\"\r\n\"h\",\"2.5x\"\r\n\"i\"")
+        << QList<QStringList>{{"12", "a"},  {"0", "b"}, {"0", "c "},  {"5", "d"}, {"5", "e"},
+                              {"123", "f"}, {"0", "g"}, {"2.5", "h"}, {"0", "i"}}
+        << QByteArray();
+}
+
+void TestDataFiles::handEditedFilesLoadAndSaveAsTheProgramWritesThem()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    QFETCH(QList<QStringList>, rows);
+    QFETCH(QByteArray, saved);
+    QTemporaryDir dir;
+    writeAll(dir.filePath(file), content);
+    QTreeWidget list;
+    const bool keywords = file == "mtrl.dll";
+    list.setColumnCount(keywords ? 1 : 2);
+    QVERIFY(keywords ? LoadKeywordFile(dir.path(), &list) : LoadStatisticsFile(dir.path(), &list));
+    QCOMPARE(::rows(list), rows);
+    QVERIFY(keywords ? SaveKeywordFile(dir.path(), &list) : SaveStatisticsFile(dir.path(), &list));
+    if (!saved.isNull())
+        QCOMPARE(readAll(dir.filePath(file)), saved);
+}
+
+void TestDataFiles::recordsBeyondTheRowCapAreKeptAtTheEndOfTheFile()
 {
     QTemporaryDir dir;
-    QTreeWidget keywords, statistics;
-    QVERIFY(LoadKeywordFile(dir.path(), &keywords));
-    QVERIFY(!QFile::exists(dir.filePath("mtrl.dll")));
-    QVERIFY(EnsureStatisticsFolder(dir.path()));
-    QVERIFY(QFileInfo(dir.filePath("stat")).isDir());
-    QVERIFY(CreateStatisticsFile(dir.path(), &keywords));
-    QVERIFY(LoadStatisticsFile(dir.path(), &statistics));
-    QCOMPARE(keywords.topLevelItemCount(), 0);
-    QCOMPARE(statistics.topLevelItemCount(), 0);
-    QCOMPARE(readAll(dir.filePath("stat/stat.txt")), QByteArray());
-
-    QVERIFY(SaveStatisticsFile(dir.path(), &statistics));
-    QVERIFY(SaveKeywordFile(dir.path(), &keywords));
-    QCOMPARE(readAll(dir.filePath("mtrl.dll")), QByteArray());
-    QCOMPARE(readAll(dir.filePath("stat/stat.txt")), QByteArray());
-}
-
-void TestDataFiles::keywordOrderReversesAtEachStartAndQuit()
-{
-    QTemporaryDir dir;
-    writeAll(dir.filePath("mtrl.dll"), "\"A\"\r\n\"B\"\r\n\"C\"\r\n");
-    QTreeWidget keywords;
-    QVERIFY(LoadKeywordFile(dir.path(), &keywords));
-    QCOMPARE(column(keywords, 0), (QStringList{"C", "B", "A"}));
-
-    // A keyword added during the run sits at the end and comes first after the next start.
-    keywords.addTopLevelItem(new QTreeWidgetItem(QStringList{"D"}));
-    QVERIFY(SaveKeywordFile(dir.path(), &keywords));
-    QCOMPARE(readAll(dir.filePath("mtrl.dll")), QByteArray("\"C\"\r\n\"B\"\r\n\"A\"\r\n\"D\"\r\n"));
-    QTreeWidget next;
-    QVERIFY(LoadKeywordFile(dir.path(), &next));
-    QCOMPARE(column(next, 0), (QStringList{"D", "A", "B", "C"}));
-}
-
-void TestDataFiles::missingStatisticsAreBuiltFromTheKeywords()
-{
-    QTemporaryDir dir;
-    writeAll(dir.filePath("mtrl.dll"), "\"A\"\r\n\"B\"\r\n\"C\"\r\n");
-    QTreeWidget keywords, statistics;
-    QVERIFY(LoadKeywordFile(dir.path(), &keywords));
-    QVERIFY(EnsureStatisticsFolder(dir.path()));
-    QVERIFY(CreateStatisticsFile(dir.path(), &keywords));
-    QCOMPARE(readAll(dir.filePath("stat/stat.txt")),
-             QByteArray("\"C\",\"0\"\r\n\"B\",\"0\"\r\n\"A\",\"0\"\r\n"));
-    QVERIFY(LoadStatisticsFile(dir.path(), &statistics));
-    QCOMPARE(column(statistics, 0), (QStringList{"0", "0", "0"}));
-    QCOMPARE(column(statistics, 1), (QStringList{"C", "B", "A"}));
-}
-
-void TestDataFiles::existingStatisticsFileIsLeftAlone()
-{
-    QTemporaryDir dir;
-    writeAll(dir.filePath("stat/stat.txt"), "anything at all");
-    QTreeWidget keywords;
-    setRows(keywords, {{"pub"}});
-    QVERIFY(EnsureStatisticsFolder(dir.path()));
-    QVERIFY(CreateStatisticsFile(dir.path(), &keywords));
-    QCOMPARE(readAll(dir.filePath("stat/stat.txt")), QByteArray("anything at all"));
-}
-
-void TestDataFiles::counterTextsFollowTheNumericPrefixRule_data()
-{
-    QTest::addColumn<QByteArray>("counter");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("plain") << QByteArray("12") << "12";
-    QTest::newRow("empty") << QByteArray("") << "0";
-    QTest::newRow("word") << QByteArray("abc") << "0";
-    QTest::newRow("letter first") << QByteArray("x5") << "0";
-    QTest::newRow("leading blanks") << QByteArray("   5") << "5";
-    QTest::newRow("trailing word") << QByteArray("5 fois") << "5";
-    QTest::newRow("blanks inside") << QByteArray("1 2\t3") << "123";
-    QTest::newRow("leading zeros") << QByteArray("007") << "7";
-    QTest::newRow("decimal") << QByteArray("2.50x") << "2.5";
-    QTest::newRow("exponent") << QByteArray("1e3") << "1000";
-    QTest::newRow("dangling exponent") << QByteArray("4e") << "4";
-    QTest::newRow("sign") << QByteArray("-3") << "-3";
-    QTest::newRow("lone point") << QByteArray(".") << "0";
-    QTest::newRow("overflow") << QByteArray("1e999") << "0";
-    QTest::newRow("big count") << QByteArray("40000") << "40000";
-}
-
-void TestDataFiles::counterTextsFollowTheNumericPrefixRule()
-{
-    QFETCH(QByteArray, counter);
-    QFETCH(QString, shown);
-    QTemporaryDir dir;
-    writeAll(dir.filePath("stat/stat.txt"), "\"pub\",\"" + counter + "\"\r\n");
-    QTreeWidget statistics;
-    QVERIFY(LoadStatisticsFile(dir.path(), &statistics));
-    QCOMPARE(column(statistics, 0), QStringList{shown});
-    QCOMPARE(column(statistics, 1), QStringList{"pub"});
-}
-
-void TestDataFiles::valuesWithCommasAndQuotes()
-{
-    QTemporaryDir dir;
-    QTreeWidget keywords;
-    setRows(keywords, {{"a,b"}, {"say \"hi\""}});
-    QVERIFY(SaveKeywordFile(dir.path(), &keywords));
-    QTreeWidget next;
-    QVERIFY(LoadKeywordFile(dir.path(), &next));
-    // Nothing is escaped: the comma survives, the quoted keyword falls apart.
-    QCOMPARE(next.topLevelItem(1)->text(0), QString("a,b"));
-    QVERIFY(!column(next, 0).contains("say \"hi\""));
-
-    writeAll(dir.filePath("mtrl.dll"), "\"one\",\"two\"\r\n");
-    QTreeWidget two;
-    QVERIFY(LoadKeywordFile(dir.path(), &two));
-    QCOMPARE(column(two, 0), (QStringList{"two", "one"}));
-}
-
-void TestDataFiles::handEditedAndMalformedFiles_data()
-{
-    QTest::addColumn<QByteArray>("keywordFile");
-    QTest::addColumn<QStringList>("keywords");
-    QTest::addColumn<QByteArray>("statisticsFile");
-    QTest::addColumn<QStringList>("counts");
-    QTest::addColumn<QStringList>("statKeywords");
-
-    QTest::newRow("blank lines") << QByteArray("\r\n\"a\"\r\n  \r\n\r\n\"b\"\r\n\r\n")
-                                 << QStringList{"b", "a"}
-                                 << QByteArray("\r\n\"a\",\"1\"\r\n\r\n\"b\",\"2\"\r\n \r\n")
-                                 << QStringList{"1", "2"} << QStringList{"a", "b"};
-    QTest::newRow("unquoted and blanks")
-        << QByteArray("  pub  \r\nads\n") << QStringList{"ads", "pub  "}
-        << QByteArray("pub,3\r\n  ads , 4 \r\n") << QStringList{"3", "4"}
-        << QStringList{"pub", "ads "};
-    QTest::newRow("unterminated quote")
-        << QByteArray("\"a\"\r\n\"never closed\r\nstill")
-        << QStringList{"never closed\r\nstill", "a"} << QByteArray("\"a\",\"1\"\r\n\"b\",\"2")
-        << QStringList{"1", "2"} << QStringList{"a", "b"};
-    QTest::newRow("missing last field")
-        << QByteArray("\"a\"") << QStringList{"a"} << QByteArray("\"a\",\"5\"\r\n\"b\"\r\n")
-        << QStringList{"5", "0"} << QStringList{"a", "b"};
-    QTest::newRow("CR-only lines") << QByteArray("\"a\"\r\"b\"\r") << QStringList{"b", "a"}
-                                   << QByteArray("\"a\",\"1\"\r\"b\",\"2\"\r")
-                                   << QStringList{"1", "2"} << QStringList{"a", "b"};
-    QTest::newRow("text after closing quote")
-        << QByteArray("\"a\"junk\r\n\"b\"\r\n") << QStringList{"b", "a"}
-        << QByteArray("\"a\"x,\"1\"y\r\n") << QStringList{"1"} << QStringList{"a"};
-    QTest::newRow("utf-8 byte-order mark")
-        << QByteArray("\xEF\xBB\xBF\"été\"\r\n") << QStringList{"été"}
-        << QByteArray("\xEF\xBB\xBF\"été\",\"2\"\r\n") << QStringList{"2"} << QStringList{"été"};
-}
-
-void TestDataFiles::handEditedAndMalformedFiles()
-{
-    QFETCH(QByteArray, keywordFile);
-    QFETCH(QStringList, keywords);
-    QFETCH(QByteArray, statisticsFile);
-    QFETCH(QStringList, counts);
-    QFETCH(QStringList, statKeywords);
-    QTemporaryDir dir;
-    writeAll(dir.filePath("mtrl.dll"), keywordFile);
-    writeAll(dir.filePath("stat/stat.txt"), statisticsFile);
-    QTreeWidget keywordList, statistics;
+    const QByteArray keywords = keywordFile(kMaxRows + 3, "mot");
+    QByteArray statistics;
+    for (int i = 0; i < kMaxRows + 2; ++i)
+        statistics += writeRecord({QStringLiteral("mot %1").arg(i), QString::number(i % 7)});
+    // A hand-edited file may end without a line break.
+    statistics.chop(2);
+    writeAll(keywordFilePath(dir.path()), keywords);
+    writeAll(statisticsFilePath(dir.path()), statistics);
+    QTreeWidget keywordList, statisticsList;
     QVERIFY(LoadKeywordFile(dir.path(), &keywordList));
-    QVERIFY(LoadStatisticsFile(dir.path(), &statistics));
-    QCOMPARE(column(keywordList, 0), keywords);
-    QCOMPARE(column(statistics, 0), counts);
-    QCOMPARE(column(statistics, 1), statKeywords);
+    QVERIFY(LoadStatisticsFile(dir.path(), &statisticsList));
+    QCOMPARE(keywordList.topLevelItemCount(), kMaxRows);
+    QCOMPARE(statisticsList.topLevelItemCount(), kMaxRows);
+
+    // The user makes room for a keyword and adds one: its statistics record is appended to the
+    // file, though the statistics list is full.
+    delete keywordList.takeTopLevelItem(0);
+    QWidget window;
+    ScriptedDialogs dialogs;
+    dialogs.answer(QStringLiteral("nouveau"));
+    KeywordCommands(&statisticsList, &keywordList, &window, dialogs, dir.path()).add();
+    QVERIFY(SaveStatisticsFile(dir.path(), &statisticsList));
+    QVERIFY(SaveKeywordFile(dir.path(), &keywordList));
+
+    QByteArray savedKeywords;
+    for (int i = kMaxRows - 2; i >= 0; --i)
+        savedKeywords += writeRecord({QStringLiteral("mot %1").arg(i)});
+    savedKeywords += writeRecord({QStringLiteral("nouveau")});
+    for (int i = kMaxRows; i < kMaxRows + 3; ++i)
+        savedKeywords += writeRecord({QStringLiteral("mot %1").arg(i)});
+    QCOMPARE(readAll(keywordFilePath(dir.path())), savedKeywords);
+    QCOMPARE(readAll(statisticsFilePath(dir.path())), statistics + "\r\n\"nouveau\",\"0\"\r\n");
 }
 
-void TestDataFiles::bigAndBinaryFilesLoadWithinTheRowLimit()
+void TestDataFiles::aSaveKilledMidwayLeavesTheOldOrTheNewFileWhole()
 {
-    QTemporaryDir dir;
-    QByteArray big;
-    for (int i = 0; big.size() < 5 * 1024 * 1024; ++i)
-        big += "\"keyword number " + QByteArray::number(i) + "\",\"" + QByteArray::number(i) +
-               "\"\r\n";
-    writeAll(dir.filePath("mtrl.dll"), big);
-    writeAll(dir.filePath("stat/stat.txt"), big);
-    QTreeWidget keywords, statistics;
-    QVERIFY(LoadKeywordFile(dir.path(), &keywords));
-    QVERIFY(LoadStatisticsFile(dir.path(), &statistics));
-    QCOMPARE(keywords.topLevelItemCount(), kMaxRows);
-    QCOMPARE(statistics.topLevelItemCount(), kMaxRows);
-    // Each record of this file is two values, so the keyword list takes them one by one.
-    QCOMPARE(keywords.topLevelItem(kMaxRows - 1)->text(0), QString("keyword number 0"));
-    QCOMPARE(statistics.topLevelItem(kMaxRows - 1)->text(1),
-             QString("keyword number %1").arg(kMaxRows - 1));
-
-    QByteArray garbage(64 * 1024, '\0');
-    for (int i = 0; i < garbage.size(); ++i)
-        garbage[i] = static_cast<char>((i * 7919 + 13) % 256);
-    writeAll(dir.filePath("mtrl.dll"), garbage);
-    writeAll(dir.filePath("stat/stat.txt"), garbage);
-    QTreeWidget junkKeywords, junkStatistics;
-    QVERIFY(LoadKeywordFile(dir.path(), &junkKeywords));
-    QVERIFY(LoadStatisticsFile(dir.path(), &junkStatistics));
-    QVERIFY(junkKeywords.topLevelItemCount() > 0);
-    // Whatever was read writes out and reads back the same, but for values holding a quote,
-    // which the format cannot carry.
-    QVERIFY(SaveStatisticsFile(dir.path(), &junkStatistics));
-    QTreeWidget again;
-    QVERIFY(LoadStatisticsFile(dir.path(), &again));
-    QCOMPARE(again.topLevelItemCount(), junkStatistics.topLevelItemCount());
-    QCOMPARE(column(again, 0), column(junkStatistics, 0));
-    for (int r = 0; r < again.topLevelItemCount(); ++r) {
-        const QString keyword = junkStatistics.topLevelItem(r)->text(1);
-        if (!keyword.contains(u'"'))
-            QCOMPARE(again.topLevelItem(r)->text(1), keyword);
+    const QString path = keywordFilePath(m_dir.path());
+    const QByteArray versions[2] = {keywordFile(5000, "first"), keywordFile(5001, "second")};
+    writeBytes(path, versions[0]);
+    for (int round = 0; round < 10; ++round) {
+        int saved[2];
+        QVERIFY(::pipe(saved) == 0);
+        const pid_t saver = fork();
+        QVERIFY(saver >= 0);
+        if (saver == 0) {
+            // Saves the two versions in turn until killed, and says when the first save is done.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            for (int n = round;; ++n) {
+                if (writeAtomically(path, versions[n % 2]) && n == round) [[maybe_unused]]
+                    const auto done = ::write(saved[1], "s", 1);
+            }
+        }
+        ::close(saved[1]);
+        // Killed once it has saved at least once, at whatever point it has reached since.
+        pollfd firstSave{saved[0], POLLIN, 0};
+        const bool wasSaved = ::poll(&firstSave, 1, 60000) == 1;
+        ::kill(saver, SIGKILL);
+        ::waitpid(saver, nullptr, 0);
+        ::close(saved[0]);
+        QVERIFY(wasSaved);
+        const QByteArray after = readBytes(path);
+        QVERIFY2(after == versions[0] || after == versions[1],
+                 qPrintable(QString::number(after.size())));
     }
 }
 
-void TestDataFiles::windowsFilesKeepTheirAccents()
+void TestDataFiles::aFailedSaveKeepsTheOldFileAndNamesIt_data()
 {
-    QTemporaryDir dir;
-    // "café", "naïve" and "€uro" in Windows-1252.
-    writeAll(dir.filePath("mtrl.dll"), "\"caf\xE9\"\r\n\"na\xEFve\"\r\n\"\x80uro\"\r\n");
-    QTreeWidget keywords;
-    QVERIFY(LoadKeywordFile(dir.path(), &keywords));
-    QCOMPARE(column(keywords, 0), (QStringList{"€uro", "naïve", "café"}));
-    QVERIFY(SaveKeywordFile(dir.path(), &keywords));
-    QCOMPARE(readAll(dir.filePath("mtrl.dll")),
-             QString("\"€uro\"\r\n\"naïve\"\r\n\"café\"\r\n").toUtf8());
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("full disk") << "le disque est peut-être plein";
+    QTest::newRow("read-only disk") << "Impossible d'enregistrer";
+    // The new file is whole and flushed; only its last step, taking the old one's place, fails.
+    QTest::newRow("file in use") << "l'ancien fichier n'a pas pu être remplacé";
+    QTest::newRow("folder gone") << "Impossible d'enregistrer";
 }
 
-void TestDataFiles::statisticsRowsSurviveQuitAndStart()
+void TestDataFiles::aFailedSaveKeepsTheOldFileAndNamesIt()
 {
-    QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir("stat"));
-    QTreeWidget statistics;
-    setRows(statistics, {{"3", "pub"}, {"10", "gone from the keywords"}, {"0", "pub"}});
-    QVERIFY(SaveStatisticsFile(dir.path(), &statistics));
-    QCOMPARE(readAll(dir.filePath("stat/stat.txt")),
-             QByteArray("\"pub\",\"3\"\r\n\"gone from the keywords\",\"10\"\r\n\"pub\",\"0\"\r\n"));
-    QTreeWidget next;
-    QVERIFY(LoadStatisticsFile(dir.path(), &next));
-    QCOMPARE(column(next, 0), (QStringList{"3", "10", "0"}));
-    QCOMPARE(column(next, 1), (QStringList{"pub", "gone from the keywords", "pub"}));
-}
-
-void TestDataFiles::appendAddsOneRecordAtTheEnd()
-{
-    QTemporaryDir dir;
-    QVERIFY(EnsureStatisticsFolder(dir.path()));
-    QVERIFY(AppendStatisticsRecord(dir.path(), "new"));
-    QCOMPARE(readAll(dir.filePath("stat/stat.txt")), QByteArray("\"new\",\"0\"\r\n"));
-    QVERIFY(AppendStatisticsRecord(dir.path(), "été"));
-    QCOMPARE(readAll(dir.filePath("stat/stat.txt")),
-             QString("\"new\",\"0\"\r\n\"été\",\"0\"\r\n").toUtf8());
-
-    // A hand-edited file without a final line break keeps its last record.
-    writeAll(dir.filePath("stat/stat.txt"), "\"old\",\"4\"");
-    QVERIFY(AppendStatisticsRecord(dir.path(), "new"));
-    QTreeWidget statistics;
-    QVERIFY(LoadStatisticsFile(dir.path(), &statistics));
-    QCOMPARE(column(statistics, 1), (QStringList{"old", "new"}));
-    QCOMPARE(column(statistics, 0), (QStringList{"4", "0"}));
-}
-
-void TestDataFiles::failedSavesKeepThePreviousFileAndSaySo()
-{
-    QTemporaryDir dir;
-    QVERIFY(EnsureStatisticsFolder(dir.path()));
-    const QByteArray oldKeywords = "\"kept\"\r\n";
-    const QByteArray oldStatistics = "\"kept\",\"7\"\r\n";
-    writeAll(dir.filePath("mtrl.dll"), oldKeywords);
-    writeAll(dir.filePath("stat/stat.txt"), oldStatistics);
-
-    QTreeWidget keywords, statistics;
-    for (int i = 0; i < 2000; ++i) {
-        keywords.addTopLevelItem(new QTreeWidgetItem(QStringList{QString("keyword %1").arg(i)}));
-        statistics.addTopLevelItem(
-            new QTreeWidgetItem(QStringList{"1", QString("keyword %1").arg(i)}));
+    QFETCH(QString, reason);
+    const QString fault = QTest::currentDataTag();
+    const QString disk = m_dir.filePath("disk");
+    QVERIFY(QDir().mkpath(disk));
+    if (!mount({"-t", "tmpfs", "-o", "size=256k", "tmpfs", disk}))
+        QSKIP("mounting a small tmpfs needs root");
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", disk}); });
+    QVERIFY(EnsureStatisticsFolder(disk));
+    writeBytes(keywordFilePath(disk), keywordFile(3, "kept"));
+    writeBytes(statisticsFilePath(disk), "\"kept 0\",\"7\"\r\n");
+    QString app = disk;
+    if (fault == "full disk") {
+        QFile filler(disk + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(4096, 'x')) == 4096) {
+        }
+    } else if (fault == "read-only disk") {
+        QVERIFY(mount({"-o", "remount,ro", disk}));
+    } else if (fault == "file in use") {
+        // A file mounted over each data file: it can be written, never renamed over.
+        writeBytes(disk + "/other", "\"other\"\r\n");
+        for (const QString &path : {keywordFilePath(disk), statisticsFilePath(disk)})
+            QVERIFY(mount({"--bind", disk + "/other", path}));
+    } else {
+        app = disk + "/gone";
     }
-    {
-        const FileSizeLimit fullDisk(1024);
-        Failure failure;
-        QVERIFY(!SaveKeywordFile(dir.path(), &keywords, &failure));
-        QVERIFY(failure.message.contains("mtrl.dll"));
-        QVERIFY(!SaveStatisticsFile(dir.path(), &statistics, &failure));
-        QVERIFY(failure.message.contains("stat.txt"));
-        QCOMPARE(failure.path, statisticsFilePath(dir.path()));
-    }
-    QCOMPARE(readAll(dir.filePath("mtrl.dll")), oldKeywords);
-    QCOMPARE(readAll(dir.filePath("stat/stat.txt")), oldStatistics);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"mtrl.dll"});
+    const QStringList files = QDir(disk).entryList() + QDir(disk + "/stat").entryList();
+    const QByteArray keywords = readAll(keywordFilePath(app));
+    const QByteArray statistics = readAll(statisticsFilePath(app));
 
-    // A file that falls short by a few bytes, within what a write buffer would hold.
-    QTreeWidget few;
-    setRows(few, {{"one keyword"}, {"another keyword"}, {"a third keyword"}});
-    {
-        const FileSizeLimit nearlyFull(40);
-        QVERIFY(!SaveKeywordFile(dir.path(), &few));
-    }
-    QCOMPARE(readAll(dir.filePath("mtrl.dll")), oldKeywords);
-
-    // A folder that is gone cannot take the file either.
+    QTreeWidget keywordList, statisticsList;
+    setRows(keywordList, QList<QStringList>(200, {"new"}));
+    setRows(statisticsList, QList<QStringList>(200, {"1", "new"}));
     Failure failure;
-    QVERIFY(!SaveKeywordFile(dir.filePath("no such folder"), &keywords, &failure));
-    QVERIFY(!failure.message.isEmpty());
-}
-
-void TestDataFiles::unreadableDataLeavesListsEmpty()
-{
-    QTemporaryDir dir;
-    // A file where the statistics folder should be: it cannot be created.
-    writeAll(dir.filePath("stat"), "not a folder");
-    Failure failure;
-    QVERIFY(!EnsureStatisticsFolder(dir.path(), &failure));
-    QVERIFY(failure.message.contains("stat"));
-    QTreeWidget keywords, statistics;
-    QVERIFY(!LoadStatisticsFile(dir.path(), &statistics));
-    QCOMPARE(statistics.topLevelItemCount(), 0);
-
-    // A folder where the keyword file should be reads as no keyword file at all.
-    QVERIFY(QDir(dir.path()).mkdir("mtrl.dll"));
-    QVERIFY(LoadKeywordFile(dir.path(), &keywords));
-    QCOMPARE(keywords.topLevelItemCount(), 0);
+    QVERIFY(!SaveKeywordFile(app, &keywordList, &failure));
+    QVERIFY2(failure.message.contains("mtrl.dll") && failure.message.contains(reason),
+             qPrintable(failure.message));
+    QVERIFY(!SaveStatisticsFile(app, &statisticsList, &failure));
+    QVERIFY2(failure.message.contains("stat.txt") && failure.message.contains(reason),
+             qPrintable(failure.message));
+    QCOMPARE(readAll(keywordFilePath(app)), keywords);
+    QCOMPARE(readAll(statisticsFilePath(app)), statistics);
+    // No half-written file is left beside them, and no folder is made.
+    QCOMPARE(QDir(disk).entryList() + QDir(disk + "/stat").entryList(), files);
 }
 
 QTEST_MAIN(TestDataFiles)

@@ -1,0 +1,295 @@
+#include "LiteralScanCycle.h"
+#include "support/ScanRig.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+// The scan's own cases, then the scan against the literal reference, which lower-cases and tests
+// every (page, keyword) pair: both get the same lists, pages and edits, and must leave the same
+// journal, counts, total, status text, close requests, sounds and open-pages list.
+
+namespace {
+
+using Rig = ScanRig<>;
+
+// Pieces of page texts and keywords: letters whose lower case is another letter, or two
+// (U+0130), or the same for several capitals (K and the Kelvin sign), letters outside the
+// Basic Multilingual Plane, and short words that overlap one another.
+const QStringList kPieces = {"a", "b", "ab", "A",   "B",   "é",  "É",      "ß",  "ẞ", "İ",
+                             "i", "I", "ı",  "Σ",   "σ",   "ς",  "\u212A", "k",  "𐐀", "𐐨",
+                             " ", "-", ".",  "pub", "PUB", "Pu", "ubi",    "aba"};
+const QStringList kCounts = {"0", "9", "41", "n/a", ""};
+
+struct Random : QRandomGenerator
+{
+    using QRandomGenerator::QRandomGenerator;
+    int below(qsizetype bound)
+    {
+        return bound <= 0 ? 0 : static_cast<int>(bounded(static_cast<int>(bound)));
+    }
+    bool chance(int percent) { return below(100) < percent; }
+    QString text(int maxPieces)
+    {
+        QString text;
+        for (int n = below(maxPieces + 1); n > 0; --n)
+            text += kPieces[below(kPieces.size())];
+        return text;
+    }
+    QString count() { return kCounts[below(kCounts.size())]; }
+};
+
+// Up to eight pages, some sharing a name, some whose name or address cannot be read.
+void randomPages(quint32 seed, ScriptedBrowserSource &source)
+{
+    Random random(seed);
+    source.clear();
+    for (int w = random.below(9) - 1; w >= 0; --w) {
+        std::optional<QString> name = random.text(8);
+        std::optional<QString> address = random.text(8);
+        if (random.chance(10))
+            name.reset();
+        if (random.chance(10))
+            address.reset();
+        if (!source.m_pages.isEmpty() && random.chance(15))
+            name = source.m_pages.last().pageName;
+        source.addPage(name, address, QByteArray::number(w));
+    }
+}
+
+// A keyword: random pieces (sometimes none), a piece of a page text in another case, or a
+// keyword already in the list.
+QString keyword(Random &random, const Rig &side)
+{
+    const QList<BrowserPage> &pages = side.source.m_pages;
+    const int kind = random.below(4);
+    if (kind == 0 && side.ListView3.topLevelItemCount() > 0)
+        return side.ListView3.topLevelItem(random.below(side.ListView3.topLevelItemCount()))
+            ->text(0);
+    if (kind == 1 && !pages.isEmpty()) {
+        const BrowserPage &page = pages[random.below(pages.size())];
+        const QString text = (random.chance(50) ? page.pageName : page.address).value_or("");
+        const QString piece = text.mid(random.below(text.size()), 1 + random.below(6));
+        return random.chance(50) ? piece.toUpper() : piece;
+    }
+    return random.text(3);
+}
+
+QTreeWidgetItem *item(const QStringList &texts)
+{
+    return new QTreeWidgetItem(texts);
+}
+
+int rowOf(Random &random, const QTreeWidget &list)
+{
+    return random.below(list.topLevelItemCount());
+}
+
+// The edits of the keywords, the statistics, the pages and the selection that the commands, a
+// reload or the user make between two ticks. Each side draws from a generator of its own with
+// the same seed, so both make the same edit.
+const QList<std::function<void(Rig &, Random &)>> kEdits = {
+    [](Rig &s, Random &r) { s.ListView3.addTopLevelItem(item({keyword(r, s)})); },
+    [](Rig &s, Random &r) {
+        s.ListView2.addTopLevelItem(item({r.count(), keyword(r, s)}));
+    },
+    [](Rig &s, Random &r) {
+        s.ListView3.insertTopLevelItem(rowOf(r, s.ListView3), item({keyword(r, s)}));
+    },
+    [](Rig &s, Random &r) { delete s.ListView3.takeTopLevelItem(rowOf(r, s.ListView3)); },
+    [](Rig &s, Random &r) {
+        if (QTreeWidgetItem *row = s.ListView3.topLevelItem(rowOf(r, s.ListView3)))
+            row->setText(0, keyword(r, s));
+    },
+    [](Rig &s, Random &) { s.ListView3.sortItems(0, Qt::AscendingOrder); },
+    [](Rig &s, Random &) { s.ListView3.clear(); },
+    [](Rig &s, Random &r) {
+        if (QTreeWidgetItem *row = s.ListView2.topLevelItem(rowOf(r, s.ListView2)))
+            row->setText(1, keyword(r, s));
+    },
+    [](Rig &s, Random &r) { delete s.ListView2.takeTopLevelItem(rowOf(r, s.ListView2)); },
+    [](Rig &s, Random &r) { randomPages(r.generate(), s.source); },
+    [](Rig &s, Random &r) {
+        s.ListView1.clearSelection();
+        if (QTreeWidgetItem *row = s.ListView1.topLevelItem(rowOf(r, s.ListView1)))
+            row->setSelected(true);
+    },
+};
+
+// The scan and the reference over two rigs. Each close sequence reads the clock once, so the
+// journal's times number its rows.
+struct Pair
+{
+    static ScanCycle::Clock counter()
+    {
+        return [n = 0]() mutable {
+            return QTime(0, 0).addSecs(n++);
+        };
+    }
+    Rig sides[2] = {Rig(counter()), Rig(counter())};
+    LiteralScanCycle literal{sides[1].controls(), sides[1].source, sides[1].sound, counter()};
+
+    Pair()
+    {
+        for (Rig &side : sides)
+            side.Check1.setCheckState(Qt::Checked);
+    }
+    void both(const std::function<void(Rig &)> &change)
+    {
+        for (Rig &side : sides)
+            change(side);
+    }
+    // Ticks both, and fails the test unless they leave the same things behind.
+    void tick()
+    {
+        sides[0].scan.tick();
+        literal.tick();
+        const auto outcome = [](const Rig &side, int total) {
+            QString text;
+            QDebug(&text) << rows(side.ListView4) << rows(side.ListView2) << total << side.sb.text()
+                          << side.source.m_closed << side.sound.m_played << rows(side.ListView1)
+                          << side.selectedRow();
+            return text;
+        };
+        QCOMPARE(outcome(sides[0], sides[0].scan.ClosedTotal()),
+                 outcome(sides[1], literal.ClosedTotal()));
+    }
+    // An edit of either list, the pages or the selection; only additions to the lists when
+    // asked.
+    void edit(Random &random, bool onlyAdditions = false)
+    {
+        const auto &change = kEdits[random.below(onlyAdditions ? 2 : kEdits.size())];
+        const quint32 seed = random.generate();
+        both([&](Rig &side) {
+            Random same(seed);
+            change(side, same);
+        });
+    }
+    int closings() const { return static_cast<int>(sides[0].source.m_closed.size()); }
+};
+
+} // namespace
+
+class TestScan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyKeywordIsTriedOnEveryPageIgnoringCaseButEmptyOnesNeverMatch();
+    void scanAgreesWithTheLiteralReferenceOnRandomListsAndEdits();
+    void scanAgreesWithTheLiteralReferenceOnAFullListPastTheCapsAndEveryCharacter();
+};
+
+// The cases below run on the scan and on the reference, which must agree at every tick.
+void TestScan::everyKeywordIsTriedOnEveryPageIgnoringCaseButEmptyOnesNeverMatch()
+{
+    Pair pair;
+    Rig &rig = pair.sides[0];
+    pair.both([](Rig &side) {
+        // A stray comma in a hand-edited file gives an empty keyword, contained in every text.
+        setRows(side.ListView3,
+                {{"casino"}, {"PUB"}, {"été"}, {" news"}, {"p*b"}, {""}, {"home"}, {"poker"}});
+        setRows(side.ListView2, {{"n/a", "casino"},
+                                 {"9", "PUB"},
+                                 {"0", "été"},
+                                 {"0", ""},
+                                 {"4", "poker"},
+                                 {"7", "poker"}});
+        side.source.addPage("Best Casino", "http://a.example/", "w1");
+        side.source.addPage("Home", "http://pub.example/news", "w2");
+        side.source.addPage("SOLDES D'ÉTÉ & POKER", "", "w3");
+        side.source.addPage("", "", "w4");
+        side.Text1.setText("/sounds/close.wav");
+    });
+    pair.tick();
+    // By page, then by keyword row.
+    QCOMPARE(rows(rig.ListView4),
+             (QList<QStringList>{{"00:00:00", "casino", "http://a.example/"},
+                                 {"00:00:01", "PUB", "http://pub.example/news"},
+                                 {"00:00:02", "home", "http://pub.example/news"},
+                                 {"00:00:03", "été", ""},
+                                 {"00:00:04", "poker", ""}}));
+    QCOMPARE(rig.source.m_closed, (QList<QByteArray>{"w1", "w2", "w2", "w3", "w3"}));
+    // A count that is not a number stays; 9 becomes 10; only a keyword's first row counts.
+    QCOMPARE(column(rig.ListView2, 0), (QStringList{"n/a", "10", "1", "0", "5", "7"}));
+    QCOMPARE(rig.sb.text(), QString("Fermeture: SOLDES D'ÉTÉ & POKER     (Total:5)"));
+
+    // Only a ticked box plays the sound, not a greyed one; an empty path is played all the same.
+    pair.both([](Rig &side) { side.Check1.setCheckState(Qt::PartiallyChecked); });
+    pair.tick();
+    pair.both([](Rig &side) {
+        side.Check1.setCheckState(Qt::Checked);
+        side.Text1.clear();
+        side.source.removePage("w1");
+    });
+    pair.tick();
+    QCOMPARE(rig.sound.m_played, QStringList(5, "/sounds/close.wav") + QStringList(4, ""));
+}
+
+void TestScan::scanAgreesWithTheLiteralReferenceOnRandomListsAndEdits()
+{
+    int closings = 0;
+    int trialsWithClosings = 0;
+    for (quint32 seed = 1; seed <= 400; ++seed) {
+        const auto context = qScopeGuard([&] {
+            if (QTest::currentTestFailed())
+                qInfo("seed %u", seed);
+        });
+        Random random(seed);
+        Pair pair;
+        const quint32 pageSeed = random.below(1 << 30);
+        pair.both([&](Rig &side) { randomPages(pageSeed, side.source); });
+        for (int e = random.below(20); e > 0; --e)
+            pair.edit(random, true);
+        for (int tick = 1; tick <= 4; ++tick) {
+            pair.tick();
+            if (QTest::currentTestFailed())
+                return;
+            for (int e = random.below(4); e > 0; --e)
+                pair.edit(random);
+        }
+        closings += pair.closings();
+        trialsWithClosings += pair.closings() > 0 ? 1 : 0;
+    }
+    // The comparison means something only if the random lists do match, often and repeatedly.
+    QVERIFY2(trialsWithClosings > 200, qPrintable(QString::number(trialsWithClosings)));
+    QVERIFY2(closings > 2000, qPrintable(QString::number(closings)));
+}
+
+// The keyword list at its 32,767-row limit, with repeated keywords among the rows, against
+// pages that hold some of them: eight ticks close more than 32,767 pages, and the total stops
+// there while the journal keeps its newest 32,767 rows. Then every character of the Basic
+// Multilingual Plane, each followed by a capital sigma: the scan lower-cases a text a character
+// at a time unless one needs more, which is exact only if lower-casing never looks at a
+// character's neighbours, and a sigma's lower case depends on them where that rule is applied.
+void TestScan::scanAgreesWithTheLiteralReferenceOnAFullListPastTheCapsAndEveryCharacter()
+{
+    Random random(2007);
+    QList<QStringList> keywords;
+    for (int k = 0; k < ScanCycle::kMaxRows; ++k)
+        keywords.append({random.text(6)});
+    QString text;
+    for (char16_t unit = 1; unit < 0xFFFF; ++unit) {
+        if (!QChar::isSurrogate(unit) && QString(QChar(unit)).toLower().size() == 1)
+            text += QChar(unit) + QStringLiteral("Σ");
+    }
+    Pair pair;
+    pair.both([&](Rig &side) {
+        setRows(side.ListView3, keywords);
+        randomPages(12, side.source);
+    });
+    for (int t = 0; t < 8; ++t)
+        pair.tick();
+    QCOMPARE(pair.sides[0].scan.ClosedTotal(), 32767);
+    QVERIFY(pair.sides[0].sb.text().endsWith("     (Total:32767)"));
+    QCOMPARE(pair.sides[0].ListView4.topLevelItemCount(), 32767);
+    pair.both([&](Rig &side) {
+        setRows(side.ListView3, {{text}});
+        side.source.clear();
+        side.source.addPage(text, QString(), "every character");
+    });
+    pair.tick();
+    QCOMPARE(pair.sides[0].source.m_closed.last(), QByteArray("every character"));
+}
+
+QTEST_MAIN(TestScan)
+#include "tst_scan.moc"
