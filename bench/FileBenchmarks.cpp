@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int kRows = DataFiles::kMaxRows;
+constexpr int kRows = kMaxRows;
 
 const QStringList &blocklist()
 {

@@ -34,7 +34,7 @@ void LiteralScanCycle::tick()
     windows->clear();
     int running = 1;
     for (const BrowserPage &page : m_source.walk()) {
-        if (running > ScanCycle::kMaxRows)
+        if (running > kMaxRows)
             break;
         auto *row = new QTreeWidgetItem;
         row->setText(0, page.pageName.value_or(QString()));
@@ -76,7 +76,7 @@ void LiteralScanCycle::closeSequence(int windowRow, int keywordRow)
     const QString keyword = m_controls.ListView3->topLevelItem(keywordRow)->text(0);
 
     QTreeWidget *journal = m_controls.ListView4;
-    if (journal->topLevelItemCount() >= ScanCycle::kMaxRows)
+    if (journal->topLevelItemCount() >= kMaxRows)
         delete journal->takeTopLevelItem(0);
     journal->addTopLevelItem(
         new QTreeWidgetItem({journalTimeText(m_clock(), m_locale), keyword, row->text(1)}));
@@ -91,7 +91,7 @@ void LiteralScanCycle::closeSequence(int windowRow, int keywordRow)
         }
     }
 
-    if (m_closedTotal < ScanCycle::kMaxRows)
+    if (m_closedTotal < kMaxRows)
         ++m_closedTotal;
     m_controls.sb->setText(QStringLiteral("Fermeture: ") + row->text(0) +
                            QStringLiteral("     (Total:") + QString::number(m_closedTotal) +

@@ -183,7 +183,7 @@ int main(int argc, char *argv[])
         keywords.removeOne(keyword);
     });
     QObject::connect(&watchTimer, &QTimer::timeout, [&] {
-        if (journalFullAfterMs < 0 && form.ListView4->topLevelItemCount() >= DataFiles::kMaxRows)
+        if (journalFullAfterMs < 0 && form.ListView4->topLevelItemCount() >= kMaxRows)
             journalFullAfterMs = clock.elapsed();
     });
     addTimer.start(1500);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Limits.h"
 #include <QString>
 
 class QTreeWidget;
@@ -10,8 +11,6 @@ class QTreeWidget;
 // rows: the records a list cannot take stay with it, as they were read, and are written back
 // after its own, so a save never loses what the file held.
 namespace DataFiles {
-
-inline constexpr int kMaxRows = 32767;
 
 QString keywordFilePath(const QString &appFolder);
 QString statisticsFolderPath(const QString &appFolder);

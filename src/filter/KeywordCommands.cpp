@@ -39,7 +39,7 @@ void KeywordCommands::add()
                            m_window->windowTitle());
     if (answer.isEmpty() || refuseUnstorable(answer))
         return;
-    if (m_keywords->topLevelItemCount() >= DataFiles::kMaxRows) {
+    if (m_keywords->topLevelItemCount() >= kMaxRows) {
         m_dialogs.messageBox(QStringLiteral("La liste des mots clefs est pleine : elle compte "
                                             "déjà 32 767 mots. Supprimez-en un avant d'en ajouter "
                                             "un autre."),
@@ -60,7 +60,7 @@ void KeywordCommands::add()
     }
     // A full list keeps the record with those it could not take, so the quit writes it back
     // where the file now holds it.
-    if (m_statistics->topLevelItemCount() < DataFiles::kMaxRows &&
+    if (m_statistics->topLevelItemCount() < kMaxRows &&
         DataFiles::recordsBeyond(m_statistics).isEmpty())
         m_statistics->addTopLevelItem(new QTreeWidgetItem({QStringLiteral("0"), answer}));
     else

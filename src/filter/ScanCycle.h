@@ -2,6 +2,7 @@
 
 #include "filter/KeywordMatcher.h"
 #include "filter/ListWatch.h"
+#include "platform/Limits.h"
 
 #include <QHash>
 #include <QLocale>
@@ -47,9 +48,6 @@ public:
 
     int SelectedWindowRow() const { return m_selectedWindowRow; }
     int ClosedTotal() const { return m_closedTotal; }
-
-    // Every list holds at most this many rows, and the total of closings stops there.
-    static constexpr int kMaxRows = 32767;
 
 private:
     void rememberSelection();

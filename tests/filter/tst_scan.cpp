@@ -265,7 +265,7 @@ void TestScan::scanAgreesWithTheLiteralReferenceOnAFullListPastTheCapsAndEveryCh
 {
     Random random(2007);
     QList<QStringList> keywords;
-    for (int k = 0; k < ScanCycle::kMaxRows; ++k)
+    for (int k = 0; k < kMaxRows; ++k)
         keywords.append({random.text(6)});
     QString text;
     for (char16_t unit = 1; unit < 0xFFFF; ++unit) {
