@@ -41,6 +41,6 @@ void runStartUp(Form1 &form)
     QCoreApplication::processEvents();
     languages.ApplyLanguageFile(languages.LanguageFile());
     // A missing folder Lang leaves the list as it was.
-    form.File1->setPath(languages.languageFolder());
+    form.File1->setPaths(languages.languageFolders());
     form.options().loadStoredStates();
 }

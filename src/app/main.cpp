@@ -1,4 +1,5 @@
 #include "app/BrowserBackends.h"
+#include "app/DataFolder.h"
 #include "app/Program.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
@@ -12,6 +13,7 @@
 #include "ui/Form1.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 
 int main(int argc, char *argv[])
 {
@@ -19,13 +21,15 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Vexlor Popup"));
     // The window hides to the tray; only the quit command ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    const QString appFolder = QCoreApplication::applicationDirPath();
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    const QString appFolder = dataFolder(
+        programFolder, QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
 
     SingleInstance instance(appFolder);
     if (!instance.claim())
         return 0;
 
-    writeHostManifests(HostManifestFolders::standard(), appFolder);
+    writeHostManifests(HostManifestFolders::standard(), programFolder);
     CompositeBrowserSource source;
     addBrowserBackends(source);
     PulseSoundPlayer sound;
@@ -34,7 +38,8 @@ int main(int argc, char *argv[])
     QtTrayIcon tray;
     X11TaskList taskList;
 
-    Form1 form({source, sound, dialogs, opener, appFolder, ConfigFolders::standard()});
+    Form1 form(
+        {source, sound, dialogs, opener, appFolder, ConfigFolders::standard(), programFolder});
     dialogs.setParent(&form);
     Program program(form, tray, taskList, dialogs, [] { QCoreApplication::exit(0); });
 

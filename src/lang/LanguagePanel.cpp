@@ -10,8 +10,10 @@ const QString LanguagePanel::kStoreSection = QStringLiteral("FILES");
 const QString LanguagePanel::kStoreKey = QStringLiteral("LNG");
 
 LanguagePanel::LanguagePanel(const LanguageControls &controls, const LanguageWindow &window,
-                             const QString &appFolder, const UserStore &store, Dialogs &dialogs)
-    : m_controls(controls), m_window(window), m_appFolder(appFolder), m_store(store),
+                             const QString &appFolder, const UserStore &store, Dialogs &dialogs,
+                             const QString &programFolder)
+    : m_controls(controls), m_window(window), m_appFolder(appFolder),
+      m_programFolder(programFolder.isEmpty() ? appFolder : programFolder), m_store(store),
       m_dialogs(dialogs)
 {
     m_controls.File1->setEnabled(false);
@@ -20,6 +22,13 @@ LanguagePanel::LanguagePanel(const LanguageControls &controls, const LanguageWin
 QString LanguagePanel::languageFolder() const
 {
     return m_appFolder + QStringLiteral("/Lang");
+}
+
+QStringList LanguagePanel::languageFolders() const
+{
+    QStringList folders{languageFolder(), m_programFolder + QStringLiteral("/Lang")};
+    folders.removeDuplicates();
+    return folders;
 }
 
 QString LanguagePanel::builtInFile() const
@@ -67,6 +76,12 @@ void LanguagePanel::ButtonPlus5Click()
     const QList<QListWidgetItem *> selected = m_controls.File1->selectedItems();
     const QString fileName = selected.isEmpty() ? QString() : selected.constFirst()->text();
     m_languageFile = languageFolder() + u'/' + fileName;
+    for (const QString &folder : languageFolders()) {
+        if (!fileName.isEmpty() && QFileInfo::exists(folder + u'/' + fileName)) {
+            m_languageFile = folder + u'/' + fileName;
+            break;
+        }
+    }
     m_store.saveSetting(kStoreSection, kStoreKey, m_languageFile);
     ApplyLanguageFile(m_languageFile);
 }

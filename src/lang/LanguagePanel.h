@@ -5,6 +5,7 @@
 #include "settings/UserStore.h"
 
 #include <QString>
+#include <QStringList>
 
 class Dialogs;
 class QCheckBox;
@@ -29,11 +30,15 @@ public:
 
     // The list stays disabled until Check7 is ticked.
     LanguagePanel(const LanguageControls &controls, const LanguageWindow &window,
-                  const QString &appFolder, const UserStore &store, Dialogs &dialogs);
+                  const QString &appFolder, const UserStore &store, Dialogs &dialogs,
+                  const QString &programFolder = {});
 
     // The built-in texts are written here at every start.
     QString builtInFile() const;
     QString languageFolder() const;
+    // Where language files are looked for: languageFolder(), then the one shipped beside the
+    // program when the program keeps its files elsewhere.
+    QStringList languageFolders() const;
 
     const QString &LanguageFile() const { return m_languageFile; }
     // LanguageFile takes the stored choice, or the built-in file when none is stored.
@@ -52,6 +57,7 @@ private:
     LanguageControls m_controls;
     LanguageWindow m_window;
     QString m_appFolder;
+    QString m_programFolder;
     UserStore m_store;
     Dialogs &m_dialogs;
     QString m_languageFile;

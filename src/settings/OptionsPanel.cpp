@@ -6,6 +6,7 @@
 #include "settings/StartAtLogOn.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,15 +18,19 @@ const QString OptionsPanel::kSection = QStringLiteral("Config");
 const QString OptionsPanel::kSoundFilter = QStringLiteral("Fichier son Wav|*.wav");
 
 OptionsPanel::OptionsPanel(const OptionControls &controls, const QString &appFolder,
-                           const ConfigFolders &folders)
-    : m_controls(controls), m_appFolder(appFolder), m_folders(folders)
+                           const ConfigFolders &folders, const QString &programFolder)
+    : m_controls(controls), m_appFolder(appFolder),
+      m_programFolder(programFolder.isEmpty() ? appFolder : programFolder), m_folders(folders)
 {}
 
 void OptionsPanel::loadSoundPath()
 {
     m_controls.Text1->setText(ReadIni(m_appFolder, kSection, QStringLiteral("Text1")));
-    if (m_controls.Text1->text().isEmpty())
-        m_controls.Text1->setText(m_appFolder + QStringLiteral("/sound.wav"));
+    if (!m_controls.Text1->text().isEmpty())
+        return;
+    const QString own = m_appFolder + QStringLiteral("/sound.wav");
+    m_controls.Text1->setText(
+        QFileInfo::exists(own) ? own : m_programFolder + QStringLiteral("/sound.wav"));
 }
 
 void OptionsPanel::loadStoredStates()
@@ -95,7 +100,7 @@ bool OptionsPanel::Check3Click()
         done = DeleteRegistryValue(m_folders, kRunSubKey, kRunValueName);
     else
         done = SetRegistryValue(m_folders, kRunSubKey, kRunValueName,
-                                m_appFolder + u'/' + kExecutableName, REG_SZ);
+                                m_programFolder + u'/' + kExecutableName, REG_SZ);
     writeState(m_controls.Check3);
     return done;
 }

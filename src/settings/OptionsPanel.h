@@ -32,10 +32,13 @@ public:
     static const QString kSection;
     static const QString kSoundFilter;
 
+    // The program's folder holds the executable and the sound shipped with it; empty when it is
+    // appFolder.
     OptionsPanel(const OptionControls &controls, const QString &appFolder,
-                 const ConfigFolders &folders);
+                 const ConfigFolders &folders, const QString &programFolder = {});
 
-    // Text1 takes the stored sound path, or the sound that lies beside the program.
+    // Text1 takes the stored sound path, or the user's own sound.wav, or the one shipped beside
+    // the program.
     void loadSoundPath();
     // Each box takes its stored state when that is 0, 1 or 2. A state that differs from the
     // box's built-in one runs the box's click behaviour.
@@ -55,5 +58,6 @@ private:
 
     OptionControls m_controls;
     QString m_appFolder;
+    QString m_programFolder;
     ConfigFolders m_folders;
 };

@@ -8,11 +8,27 @@ FileListBox::FileListBox(const QString &pattern, QWidget *parent)
 
 bool FileListBox::setPath(const QString &path)
 {
-    QDir folder(path);
-    if (!folder.exists())
+    return setPaths({path});
+}
+
+bool FileListBox::setPaths(const QStringList &paths)
+{
+    QStringList names;
+    bool found = false;
+    for (const QString &path : paths) {
+        const QDir folder(path);
+        if (!folder.exists())
+            continue;
+        if (!found)
+            m_path = path;
+        found = true;
+        names += folder.entryList({m_pattern}, QDir::Files);
+    }
+    if (!found)
         return false;
-    m_path = path;
+    names.removeDuplicates();
+    names.sort(Qt::CaseInsensitive);
     clear();
-    addItems(folder.entryList({m_pattern}, QDir::Files, QDir::Name | QDir::IgnoreCase));
+    addItems(names);
     return true;
 }

@@ -15,6 +15,8 @@ public:
     // Lists the folder's files; a folder that does not exist leaves the list as it was and
     // returns false.
     bool setPath(const QString &path);
+    // Lists the files of every folder that exists, a name once; false when none exists.
+    bool setPaths(const QStringList &paths);
 
 private:
     QString m_pattern;

@@ -34,10 +34,14 @@ struct Form1Services
     SoundPlayer &sound;
     Dialogs &dialogs;
     DesktopOpener &opener;
-    // The folder of the executable, where every data file lies.
+    // Where the program's files lie: the folder of the executable, or the user's own when the
+    // program cannot write there.
     QString appFolder;
     // Where the language choice and the start-at-log-on entry are kept; none by default.
     ConfigFolders configFolders = {};
+    // The folder of the executable, with what ships beside it (Lang/, sound.wav); empty when it
+    // is appFolder.
+    QString programFolder = {};
 };
 
 // The program's only window. Every control carries its design name, as member and as
@@ -69,6 +73,10 @@ public:
     ScanCycle &scan() { return *m_scan; }
     const Form1Services &services() const { return m_services; }
     const QString &appFolder() const { return m_services.appFolder; }
+    QString programFolder() const
+    {
+        return m_services.programFolder.isEmpty() ? appFolder() : m_services.programFolder;
+    }
     OptionsPanel &options() { return *m_options; }
     LanguagePanel &languages() { return *m_languages; }
     // Every control and menu item, in design order.

@@ -35,10 +35,10 @@ void Form1::connectOptions()
 {
     m_options = std::make_unique<OptionsPanel>(
         OptionControls{Check1, Check2, Check3, Check4, FramePlus5, Text1, Command2, Timer1},
-        appFolder(), m_services.configFolders);
+        appFolder(), m_services.configFolders, programFolder());
     m_languages = std::make_unique<LanguagePanel>(
         LanguageControls{Check7, File1, ButtonPlus5}, LanguageWindow{this, controls()}, appFolder(),
-        UserStore(m_services.configFolders.user), m_services.dialogs);
+        UserStore(m_services.configFolders.user), m_services.dialogs, programFolder());
 
     connect(Check1, &QCheckBox::clicked, this, [this] {
         CheckStates::endGreyed(Check1);
