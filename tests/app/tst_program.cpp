@@ -1,8 +1,6 @@
 #include "app/Program.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
-#include "settings/Ini.h"
-#include "settings/UserStore.h"
 #include "support/ListRows.h"
 #include "support/ScriptedTray.h"
 #include "support/StandardError.h"
@@ -11,8 +9,6 @@
 #include "support/Unprivileged.h"
 
 #include <QApplication>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -33,16 +29,6 @@ struct Run
         for (auto file = files.cbegin(); file != files.cend(); ++file)
             writeAll(window.path(file.key()), file.value());
     }
-    // Where the window is: "window", "tray", "minimized", or "mixed" for anything between.
-    QString place() const
-    {
-        const bool listed = taskList.isListed(&form);
-        if (!form.isVisible() && tray.isShown() && !listed)
-            return "tray";
-        if (form.isVisible() && !tray.isShown() && listed)
-            return form.isMinimized() ? "minimized" : "window";
-        return "mixed";
-    }
     TestWindow &window;
     Form1 &form = window.start(false);
     ScriptedTray tray;
@@ -62,8 +48,6 @@ class TestProgram : public QObject
 private slots:
     void startUpLoadsTheFilesAndQuitSavesTheRunsCounts_data();
     void startUpLoadsTheFilesAndQuitSavesTheRunsCounts();
-    void startInTrayAndCloseRequestsHideTheWindow_data();
-    void startInTrayAndCloseRequestsHideTheWindow();
     void aFailedSaveKeepsTheFilterRunningUntilTheSessionEnds();
     void anUnreadableDataFileIsNeverOverwritten_data();
     void anUnreadableDataFileIsNeverOverwritten();
@@ -111,45 +95,6 @@ void TestProgram::startUpLoadsTheFilesAndQuitSavesTheRunsCounts()
     QVERIFY(window.dialogs.m_shown.isEmpty());
     // Once quitting, the window may close.
     QVERIFY(run.form.close());
-}
-
-void TestProgram::startInTrayAndCloseRequestsHideTheWindow_data()
-{
-    QTest::addColumn<QByteArray>("stored");
-    QTest::addColumn<bool>("trayAvailable");
-    QTest::addColumn<QString>("place");
-    QTest::newRow("unticked") << QByteArray("0") << true << "window";
-    QTest::newRow("ticked") << QByteArray("1") << true << "tray";
-    QTest::newRow("greyed") << QByteArray("2") << true << "window";
-    QTest::newRow("ticked, no notification area") << QByteArray("1") << false << "minimized";
-}
-
-void TestProgram::startInTrayAndCloseRequestsHideTheWindow()
-{
-    QFETCH(QByteArray, stored);
-    QFETCH(bool, trayAvailable);
-    QFETCH(QString, place);
-    TestWindow window;
-    Run run(window, {{"config.ini", "[Config]\r\nCheck4=" + stored + "\r\n"},
-                     {"Lang/Autre.lng", "[Form1]\r\nForm.Caption=Un autre titre\r\n"}});
-    UserStore(window.folders.user).saveSetting("FILES", "LNG", window.path("Lang/Autre.lng"));
-    run.tray.m_available = trayAvailable;
-    run.program.startUp();
-    QCOMPARE(run.place(), place);
-    // The close request of the start in the tray stores the sound path, as every close does.
-    QCOMPARE(ReadIniFrom(window.path("config.ini"), "Config", "Text1", "-") != "-", stored == "1");
-
-    // The window's own "Quitter" is a close request like the close box; the icon keeps the
-    // built-in caption though a language renamed the window.
-    run.form.Text1->setText("/typed/by/hand.wav");
-    run.form.VexlorCmd5->click();
-    QCOMPARE(run.place(), trayAvailable ? "tray" : "minimized");
-    QCOMPARE(run.form.windowTitle(), QString("Un autre titre"));
-    QCOMPARE(run.tray.m_tip, trayAvailable ? Form1::kCaption : QString());
-    QCOMPARE(ReadIniFrom(window.path("config.ini"), "Config", "Text1", "-"),
-             QString("/typed/by/hand.wav"));
-    QCOMPARE(run.ended, 0);
-    QVERIFY(!QFile::exists(window.path("mtrl.dll")));
 }
 
 void TestProgram::aFailedSaveKeepsTheFilterRunningUntilTheSessionEnds()
@@ -208,8 +153,6 @@ void TestProgram::anUnreadableDataFileIsNeverOverwritten()
     const QString name = unreadable.section('/', -1);
     QCOMPARE(window.dialogs.m_shown.size(), 1);
     QVERIFY(window.dialogs.m_shown[0].text.contains(name));
-    QCOMPARE((name == "mtrl.dll" ? run.form.ListView3 : run.form.ListView2)->topLevelItemCount(),
-             0);
 
     run.form.ListView3->addTopLevelItem(new QTreeWidgetItem(QStringList{"casino"}));
     run.form.ListView2->addTopLevelItem(new QTreeWidgetItem({"2", "casino"}));

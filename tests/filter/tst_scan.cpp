@@ -4,13 +4,12 @@
 #include <QRandomGenerator>
 #include <QTest>
 
-// The scan's own cases, then the scan against the literal reference, which lower-cases and tests
-// every (page, keyword) pair: both get the same lists, pages and edits, and must leave the same
-// journal, counts, total, status text, close requests, sounds and open-pages list.
+// The scan against the literal reference, which lower-cases and tests every (page, keyword) pair:
+// given the same lists, pages and edits, both must leave the same things behind.
 
 namespace {
 
-using Rig = ScanRig<>;
+using Rig = ScanRig;
 
 // Pieces of page texts and keywords: letters whose lower case is another letter, or two
 // (U+0130), or the same for several capitals (K and the Kelvin sign), letters outside the
@@ -18,7 +17,6 @@ using Rig = ScanRig<>;
 const QStringList kPieces = {"a", "b", "ab", "A",   "B",   "é",  "É",      "ß",  "ẞ", "İ",
                              "i", "I", "ı",  "Σ",   "σ",   "ς",  "\u212A", "k",  "𐐀", "𐐨",
                              " ", "-", ".",  "pub", "PUB", "Pu", "ubi",    "aba"};
-const QStringList kCounts = {"0", "9", "41", "n/a", ""};
 
 struct Random : QRandomGenerator
 {
@@ -35,7 +33,7 @@ struct Random : QRandomGenerator
             text += kPieces[below(kPieces.size())];
         return text;
     }
-    QString count() { return kCounts[below(kCounts.size())]; }
+    QString count() { return QStringList{"0", "9", "41", "n/a", ""}[below(5)]; }
 };
 
 // Up to eight pages, some sharing a name, some whose name or address cannot be read.
@@ -56,6 +54,11 @@ void randomPages(quint32 seed, ScriptedBrowserSource &source)
     }
 }
 
+int rowOf(Random &random, const QTreeWidget &list)
+{
+    return random.below(list.topLevelItemCount());
+}
+
 // A keyword: random pieces (sometimes none), a piece of a page text in another case, or a
 // keyword already in the list.
 QString keyword(Random &random, const Rig &side)
@@ -63,8 +66,7 @@ QString keyword(Random &random, const Rig &side)
     const QList<BrowserPage> &pages = side.source.m_pages;
     const int kind = random.below(4);
     if (kind == 0 && side.ListView3.topLevelItemCount() > 0)
-        return side.ListView3.topLevelItem(random.below(side.ListView3.topLevelItemCount()))
-            ->text(0);
+        return side.ListView3.topLevelItem(rowOf(random, side.ListView3))->text(0);
     if (kind == 1 && !pages.isEmpty()) {
         const BrowserPage &page = pages[random.below(pages.size())];
         const QString text = (random.chance(50) ? page.pageName : page.address).value_or("");
@@ -74,26 +76,16 @@ QString keyword(Random &random, const Rig &side)
     return random.text(3);
 }
 
-QTreeWidgetItem *item(const QStringList &texts)
-{
-    return new QTreeWidgetItem(texts);
-}
-
-int rowOf(Random &random, const QTreeWidget &list)
-{
-    return random.below(list.topLevelItemCount());
-}
-
 // The edits of the keywords, the statistics, the pages and the selection that the commands, a
 // reload or the user make between two ticks. Each side draws from a generator of its own with
 // the same seed, so both make the same edit.
 const QList<std::function<void(Rig &, Random &)>> kEdits = {
-    [](Rig &s, Random &r) { s.ListView3.addTopLevelItem(item({keyword(r, s)})); },
+    [](Rig &s, Random &r) { s.ListView3.addTopLevelItem(new QTreeWidgetItem({keyword(r, s)})); },
     [](Rig &s, Random &r) {
-        s.ListView2.addTopLevelItem(item({r.count(), keyword(r, s)}));
+        s.ListView2.addTopLevelItem(new QTreeWidgetItem({r.count(), keyword(r, s)}));
     },
     [](Rig &s, Random &r) {
-        s.ListView3.insertTopLevelItem(rowOf(r, s.ListView3), item({keyword(r, s)}));
+        s.ListView3.insertTopLevelItem(rowOf(r, s.ListView3), new QTreeWidgetItem({keyword(r, s)}));
     },
     [](Rig &s, Random &r) { delete s.ListView3.takeTopLevelItem(rowOf(r, s.ListView3)); },
     [](Rig &s, Random &r) {
@@ -127,12 +119,6 @@ struct Pair
     }
     Rig sides[2] = {Rig(counter()), Rig(counter())};
     LiteralScanCycle literal{sides[1].controls(), sides[1].source, sides[1].sound, counter()};
-
-    Pair()
-    {
-        for (Rig &side : sides)
-            side.Check1.setCheckState(Qt::Checked);
-    }
     void both(const std::function<void(Rig &)> &change)
     {
         for (Rig &side : sides)
@@ -179,50 +165,28 @@ private slots:
     void scanAgreesWithTheLiteralReferenceOnAFullListPastTheCapsAndEveryCharacter();
 };
 
-// The cases below run on the scan and on the reference, which must agree at every tick.
+// The reference runs beside the scan here too, and must agree with it.
 void TestScan::everyKeywordIsTriedOnEveryPageIgnoringCaseButEmptyOnesNeverMatch()
 {
     Pair pair;
     Rig &rig = pair.sides[0];
     pair.both([](Rig &side) {
         // A stray comma in a hand-edited file gives an empty keyword, contained in every text.
-        setRows(side.ListView3,
-                {{"casino"}, {"PUB"}, {"été"}, {" news"}, {"p*b"}, {""}, {"home"}, {"poker"}});
-        setRows(side.ListView2, {{"n/a", "casino"},
-                                 {"9", "PUB"},
-                                 {"0", "été"},
-                                 {"0", ""},
-                                 {"4", "poker"},
-                                 {"7", "poker"}});
+        setRows(side.ListView3, {{"casino"}, {"PUB"}, {"été"}, {""}, {"home"}, {"poker"}});
+        setRows(side.ListView2,
+                {{"n/a", "casino"}, {"9", "PUB"}, {"0", ""}, {"4", "poker"}, {"7", "poker"}});
         side.source.addPage("Best Casino", "http://a.example/", "w1");
         side.source.addPage("Home", "http://pub.example/news", "w2");
         side.source.addPage("SOLDES D'ÉTÉ & POKER", "", "w3");
         side.source.addPage("", "", "w4");
-        side.Text1.setText("/sounds/close.wav");
     });
     pair.tick();
     // By page, then by keyword row.
-    QCOMPARE(rows(rig.ListView4),
-             (QList<QStringList>{{"00:00:00", "casino", "http://a.example/"},
-                                 {"00:00:01", "PUB", "http://pub.example/news"},
-                                 {"00:00:02", "home", "http://pub.example/news"},
-                                 {"00:00:03", "été", ""},
-                                 {"00:00:04", "poker", ""}}));
+    QCOMPARE(column(rig.ListView4, 1), (QStringList{"casino", "PUB", "home", "été", "poker"}));
     QCOMPARE(rig.source.m_closed, (QList<QByteArray>{"w1", "w2", "w2", "w3", "w3"}));
     // A count that is not a number stays; 9 becomes 10; only a keyword's first row counts.
-    QCOMPARE(column(rig.ListView2, 0), (QStringList{"n/a", "10", "1", "0", "5", "7"}));
+    QCOMPARE(column(rig.ListView2, 0), (QStringList{"n/a", "10", "0", "5", "7"}));
     QCOMPARE(rig.sb.text(), QString("Fermeture: SOLDES D'ÉTÉ & POKER     (Total:5)"));
-
-    // Only a ticked box plays the sound, not a greyed one; an empty path is played all the same.
-    pair.both([](Rig &side) { side.Check1.setCheckState(Qt::PartiallyChecked); });
-    pair.tick();
-    pair.both([](Rig &side) {
-        side.Check1.setCheckState(Qt::Checked);
-        side.Text1.clear();
-        side.source.removePage("w1");
-    });
-    pair.tick();
-    QCOMPARE(rig.sound.m_played, QStringList(5, "/sounds/close.wav") + QStringList(4, ""));
 }
 
 void TestScan::scanAgreesWithTheLiteralReferenceOnRandomListsAndEdits()

@@ -14,10 +14,6 @@ public:
         m_pages.append({std::move(name), std::move(address), WindowHandle{0, id}});
     }
     void clear() { m_pages.clear(); }
-    void removePage(const QByteArray &id)
-    {
-        m_pages.removeIf([&](const BrowserPage &p) { return p.handle.id == id; });
-    }
 
     QList<BrowserPage> walk() override
     {

@@ -13,7 +13,6 @@ class ScriptedDialogs : public Dialogs
 public:
     struct Shown
     {
-        QString kind; // "input", "message" or "open"
         QString text; // prompt, message text or filter
         QString title;
         Icon icon = Icon::None;
@@ -24,18 +23,18 @@ public:
 
     QString inputBox(const QString &prompt, const QString &title) override
     {
-        m_shown.append({QStringLiteral("input"), prompt, title});
+        m_shown.append({prompt, title});
         return next(QStringLiteral("input box \"%1\"").arg(prompt)).value_or(QString());
     }
 
     void messageBox(const QString &text, const QString &title, Icon icon) override
     {
-        m_shown.append({QStringLiteral("message"), text, title, icon});
+        m_shown.append({text, title, icon});
     }
 
     QString openFile(const QString &filter, const QString &fileName) override
     {
-        m_shown.append({QStringLiteral("open"), filter, QString()});
+        m_shown.append({filter, QString()});
         m_openFileNames.append(fileName);
         return next(QStringLiteral("open-file dialog")).value_or(fileName);
     }

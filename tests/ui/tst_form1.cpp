@@ -1,14 +1,11 @@
 #include "desktop/QtDialogs.h"
 #include "support/ListRows.h"
-#include "support/TestFiles.h"
 #include "support/TestWindow.h"
 
 #include <QApplication>
-#include <QGroupBox>
 #include <QInputDialog>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -22,8 +19,6 @@ private slots:
     void init();
     void cleanup();
     void topButtonsTakeClicksOverTheirWholeFaceAndStatusStaysInView();
-    void panelButtonsShowOnePanelAndTheWindowStaysCentred();
-    void addAppendsKeywordAndStatisticsRecordKeepingTheRunsCounts();
     void refusedAnswerChangesNothing_data();
     void refusedAnswerChangesNothing();
     void keywordListSelectsOneRowForModifyAndDelete();
@@ -67,60 +62,6 @@ void TestForm1::topButtonsTakeClicksOverTheirWholeFaceAndStatusStaysInView()
         QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(m_form, nearBottom));
         QCOMPARE(clicked.count(), 1);
     }
-}
-
-void TestForm1::panelButtonsShowOnePanelAndTheWindowStaysCentred()
-{
-    const auto expect = [this](int height, QGroupBox *panel) {
-        QCOMPARE(m_form->heightTwips(), height);
-        const int screenHeight = QGuiApplication::primaryScreen()->geometry().height();
-        QVERIFY(qAbs(2 * m_form->y() + height / 15 - screenHeight) <= 2);
-        for (QGroupBox *p : {m_form->Frame1, m_form->Frame2, m_form->Frame3, m_form->Frame4})
-            QCOMPARE(p->isVisibleTo(m_form), p == panel);
-    };
-    m_form->ButtonPlus4->click();
-    m_form->VexlorCmd2->click(); // expanding always opens on the keywords
-    expect(8145, m_form->Frame1);
-    m_form->ButtonPlus3->click();
-    expect(8145, m_form->Frame3);
-    m_form->VexlorCmd6->click();
-    expect(3810, m_form->Frame3);
-}
-
-void TestForm1::addAppendsKeywordAndStatisticsRecordKeepingTheRunsCounts()
-{
-    const QString stat = m_window->path("stat/stat.txt");
-    writeBytes(stat, "\"a\",\"1\"\r\n");
-    setRows(m_form->ListView3, {{"a"}});
-    setRows(m_form->ListView2, {{"5", "a"}}); // the count as the scan left it in this run
-    m_form->setWindowTitle("Titre traduit");
-    for (const QString &answer : {QString("PuB"), QString(" ")}) {
-        m_window->dialogs.answer(answer);
-        m_form->Command5->click();
-    }
-    QCOMPARE(shown()[0].title, QString("Titre traduit"));
-    // Stored exactly as typed, blanks included, at the end of the lists.
-    QCOMPARE(column(m_form->ListView3, 0), (QStringList{"a", "PuB", " "}));
-    QCOMPARE(column(m_form->ListView2, 0) + column(m_form->ListView2, 1),
-             (QStringList{"5", "0", "0", "a", "PuB", " "}));
-    QCOMPARE(readAll(stat), QByteArray("\"a\",\"1\"\r\n\"PuB\",\"0\"\r\n\" \",\"0\"\r\n"));
-
-    // A folder where the statistics file should be: the keyword stays, the user is told.
-    QVERIFY(QFile::remove(stat) && QDir().mkdir(stat));
-    m_window->dialogs.answer("b");
-    m_form->Command5->click();
-    QCOMPARE(m_form->ListView3->topLevelItemCount(), 4);
-    QCOMPARE(m_form->ListView2->topLevelItemCount(), 3);
-    QVERIFY(shown().last().text.contains("stat.txt"));
-
-    QList<QTreeWidgetItem *> rows;
-    for (int i = 4; i < 32767; ++i)
-        rows.append(new QTreeWidgetItem(QStringList{QString::number(i)}));
-    m_form->ListView3->addTopLevelItems(rows);
-    m_window->dialogs.answer("one too many");
-    m_form->Command5->click();
-    QCOMPARE(m_form->ListView3->topLevelItemCount(), 32767);
-    QVERIFY(shown().last().text.contains("32 767"));
 }
 
 void TestForm1::refusedAnswerChangesNothing_data()
