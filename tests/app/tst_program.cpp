@@ -1,5 +1,4 @@
 #include "app/Program.h"
-#include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 #include "support/ListRows.h"
 #include "support/ScriptedTray.h"
@@ -9,6 +8,8 @@
 #include "support/Unprivileged.h"
 
 #include <QApplication>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -51,7 +52,8 @@ private slots:
     void aFailedSaveKeepsTheFilterRunningUntilTheSessionEnds();
     void anUnreadableDataFileIsNeverOverwritten_data();
     void anUnreadableDataFileIsNeverOverwritten();
-    void secondProgramShowsTheFirst();
+    void aProgramThatCannotWriteItsFolderKeepsItsFilesInTheUsers_data();
+    void aProgramThatCannotWriteItsFolderKeepsItsFilesInTheUsers();
 };
 
 void TestProgram::startUpLoadsTheFilesAndQuitSavesTheRunsCounts_data()
@@ -175,18 +177,47 @@ void TestProgram::anUnreadableDataFileIsNeverOverwritten()
     QVERIFY(readAll(window.path(other)).contains("casino"));
 }
 
-void TestProgram::secondProgramShowsTheFirst()
+void TestProgram::aProgramThatCannotWriteItsFolderKeepsItsFilesInTheUsers_data()
 {
-    QTemporaryDir runtime, appFolder, otherFolder;
-    SingleInstance first(appFolder.path(), runtime.path());
-    QVERIFY(first.claim());
-    QSignalSpy shown(&first, &SingleInstance::showRequested);
-    SingleInstance second(appFolder.path(), runtime.path());
-    QVERIFY(!second.claim());
-    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 5000);
-    // Another program folder is another program.
-    SingleInstance elsewhere(otherFolder.path(), runtime.path());
-    QVERIFY(elsewhere.claim());
+    QTest::addColumn<bool>("readOnly");
+    QTest::newRow("its folder writable: files beside it") << false;
+    QTest::newRow("installed read-only: files in the user's folder") << true;
+}
+
+// The real program, started and ended by a signal as a session does, in a folder of its own.
+void TestProgram::aProgramThatCannotWriteItsFolderKeepsItsFilesInTheUsers()
+{
+    QFETCH(bool, readOnly);
+    QTemporaryDir dir;
+    const QString program = dir.filePath("program"), own = dir.filePath("data/vexlor-popup");
+    QVERIFY(QDir().mkpath(program + "/Lang"));
+    for (const char *file : {"vexlor-popup", "sound.wav", "Lang/English.lng"})
+        QVERIFY(QFile::copy(QStringLiteral(VEXLOR_APP_FOLDER "/") + file, program + '/' + file));
+    // Root writes whatever the modes say: only a read-only mount stops it.
+    const bool root = ::geteuid() == 0;
+    if (readOnly && root)
+        QVERIFY(QProcess::execute("mount", {"--bind", program, program}) == 0 &&
+                QProcess::execute("mount", {"-o", "remount,bind,ro", program}) == 0);
+    else if (readOnly)
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
+    const auto restore = qScopeGuard([&] {
+        if (readOnly && root)
+            QProcess::execute("umount", {"-l", program});
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    QProcess run;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+        environment.insert(name, dir.filePath(name));
+    environment.insert("XDG_DATA_HOME", dir.filePath("data"));
+    run.setProcessEnvironment(environment);
+    run.start(program + "/vexlor-popup", {});
+    const QString files = readOnly ? own : program;
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(files + "/Lang/Francais.lng"), 20000);
+    ::kill(static_cast<pid_t>(run.processId()), SIGTERM);
+    QVERIFY(run.waitForFinished(10000));
+    QVERIFY(QFile::exists(files + "/mtrl.dll") && QFile::exists(files + "/stat/stat.txt"));
+    QCOMPARE(QFileInfo::exists(own), readOnly);
 }
 
 QTEST_MAIN(TestProgram)
