@@ -1,25 +1,16 @@
 #pragma once
 
-#include "filter/ScanCycle.h"
-#include "support/RecordingSoundPlayer.h"
-#include "support/ScriptedBrowserSource.h"
+#include "support/ScanRig.h"
 
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QTreeWidget>
-
-// The lists and option controls a scan works on, filled as after start-up: the keywords in
-// ListView3 and one statistics row per keyword in ListView2, in the same order. The pages come
-// from a scripted source; the sound option is off.
-class ScanLists
+// The scan's lists filled as after start-up: the keywords in ListView3 and one statistics row
+// per keyword in ListView2, in the same order. The pages come from a scripted source; the
+// sound option is off.
+struct ScanLists : ScanRig
 {
-public:
     ScanLists(const QList<BrowserPage> &pages, const QStringList &keywords)
+        : ScanRig(&QTime::currentTime)
     {
-        ListView1.setColumnCount(2);
-        ListView2.setColumnCount(2);
-        ListView4.setColumnCount(3);
+        Check1.setCheckState(Qt::Unchecked);
         QList<QTreeWidgetItem *> keywordRows;
         QList<QTreeWidgetItem *> statisticsRows;
         for (const QString &keyword : keywords) {
@@ -30,16 +21,4 @@ public:
         ListView2.addTopLevelItems(statisticsRows);
         source.m_pages = pages;
     }
-
-    ScanControls controls()
-    {
-        return {&ListView1, &ListView2, &ListView3, &ListView4, &sb, &Check1, &Text1};
-    }
-
-    QTreeWidget ListView1, ListView2, ListView3, ListView4;
-    QLabel sb;
-    QCheckBox Check1;
-    QLineEdit Text1;
-    ScriptedBrowserSource source;
-    RecordingSoundPlayer sound;
 };

@@ -42,14 +42,7 @@ firefoxPolicies=$(folderOf Firefox 8)/policies.json
 install -d -m 755 "$lib"
 install -m 755 "$build/bin/vexlor-popup-bridge" "$host"
 install -m 644 "$packages/vexlor-popup-bridge.xpi" "$packages/vexlor-popup-bridge.crx" "$lib/"
-cat >"$lib/updates.xml" <<XML
-<?xml version='1.0' encoding='UTF-8'?>
-<gupdate xmlns='http://www.google.com/update2/response' protocol='2.0'>
-  <app appid='$id'>
-    <updatecheck codebase='file://$lib/vexlor-popup-bridge.crx' version='$version' />
-  </app>
-</gupdate>
-XML
+"$root/bridge/updates-xml.sh" "$id" "$version" "$lib/vexlor-popup-bridge.crx" >"$lib/updates.xml"
 chmod 644 "$lib/updates.xml"
 
 install -d -m 755 "$chromiumHosts" "$firefoxHosts" "$(dirname "$chromiumPolicy")" \

@@ -67,12 +67,5 @@ fi
 
 # The update manifest that the Chromium policy points to; the all-users installer writes its
 # own beside the copies it installs.
-cat >"$out/updates.xml" <<XML
-<?xml version='1.0' encoding='UTF-8'?>
-<gupdate xmlns='http://www.google.com/update2/response' protocol='2.0'>
-  <app appid='$id'>
-    <updatecheck codebase='file://$out/vexlor-popup-bridge.crx' version='$version' />
-  </app>
-</gupdate>
-XML
+"$(dirname "$0")/updates-xml.sh" "$id" "$version" "$out/vexlor-popup-bridge.crx" >"$out/updates.xml"
 echo "$id" >"$out/chromium-extension-id"

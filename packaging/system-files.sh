@@ -29,14 +29,8 @@ PY
 host allowed_origins "chrome-extension://$id/" "$out/chromium-host.json"
 host allowed_extensions popup-bridge@vexlor.fr "$out/firefox-host.json"
 
-cat >"$out/updates.xml" <<XML
-<?xml version='1.0' encoding='UTF-8'?>
-<gupdate xmlns='http://www.google.com/update2/response' protocol='2.0'>
-  <app appid='$id'>
-    <updatecheck codebase='file://$libdir/bridge/vexlor-popup-bridge.crx' version='$version' />
-  </app>
-</gupdate>
-XML
+"$source/bridge/updates-xml.sh" "$id" "$version" "$libdir/bridge/vexlor-popup-bridge.crx" \
+    >"$out/updates.xml"
 
 for size in 48 128 256; do
     rsvg-convert -w "$size" -h "$size" "$source/data/icons/app.svg" -o "$out/icons/$size.png"
