@@ -55,7 +55,7 @@ public:
         }));
     }
 
-    qint64 processId = 0; // as session.new reports it in moz:processID
+    std::optional<qint64> processId; // as session.new reports it in moz:processID, if at all
     QList<Tab> tabs;
     Answer answer = Answer::Normal;
     QList<QJsonObject> commands;
@@ -99,7 +99,10 @@ private:
             if (session)
                 return failure(u"session not created"_qs);
             session = socket;
-            return success({{u"capabilities"_qs, QJsonObject{{u"moz:processID"_qs, processId}}}});
+            QJsonObject capabilities{{u"browserName"_qs, u"firefox"_qs}};
+            if (processId)
+                capabilities.insert(u"moz:processID"_qs, *processId);
+            return success({{u"capabilities"_qs, capabilities}});
         }
         if (session != socket)
             return failure(u"invalid session id"_qs);
