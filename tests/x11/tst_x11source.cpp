@@ -130,13 +130,25 @@ void TestX11Source::followsTheWindowManagersClientList()
     const xcb_window_t iconified = display.createWindow("Navigator", "firefox", {.mapped = false});
     const xcb_window_t unmanaged = display.createWindow("chromium", "Chromium");
     const xcb_window_t terminal = display.createWindow("xterm", "XTerm");
-    const QList<xcb_window_t> ours = {shown, iconified, unmanaged, terminal};
+    // A reparenting window manager keeps each client, which it marks with WM_STATE, in a frame.
+    const xcb_window_t client = display.createWindow("chromium", "Chromium");
+    display.setText(client, "_NET_WM_NAME", "UTF8_STRING", "Framed - Chromium");
+    const quint32 normalState[] = {1, XCB_WINDOW_NONE};
+    xcb_change_property(display.connection(), XCB_PROP_MODE_REPLACE, client,
+                        display.atom("WM_STATE"), display.atom("WM_STATE"), 32, 2, normalState);
+    xcb_reparent_window(display.connection(), client, display.createWindow({}, {}), 0, 0);
+    const QList<xcb_window_t> ours = {shown, iconified, unmanaged, terminal, client};
 
     X11BrowserSource source;
     display.setClientList({iconified, terminal, shown});
     QCOMPARE(windowsOf(pagesAmong(source, ours)), (QList{iconified, shown}));
+    // Without the list, the clients inside frames, and the windows outside any.
     display.removeClientList();
-    QCOMPARE(windowsOf(pagesAmong(source, ours)), (QList{shown, unmanaged}));
+    const QList<BrowserPage> pages = pagesAmong(source, ours);
+    QCOMPARE(windowsOf(pages), (QList{shown, unmanaged, client}));
+    QCOMPARE(pages.last().pageName, u"Framed"_qs);
+    source.requestClose(pages.last().handle);
+    expectCloseRequests(display, {client});
 }
 
 void TestX11Source::walksAtMostTheWindowLimit()
