@@ -335,7 +335,7 @@ void TestTabSources::bidiReadsTitlesOneRequestAtATimeInOneSessionEndedAtTheEnd()
     // Firefox refuses a WebSocket that carries an Origin header.
     QCOMPARE(rig.browser.origins, QStringList{QString()});
     QVERIFY(!rig.browser.overlapped);
-    QCOMPARE(rig.browser.count(u"session.new"_qs), 1);
+    QCOMPARE(rig.browser.methods.count(u"session.new"_qs), 1);
     // Firefox keeps a session whose connection went, and refuses every other while it lasts.
     QVERIFY(rig.browser.session);
     rig.source.reset();
@@ -366,7 +366,7 @@ void TestTabSources::bidiClosesTheTabOrTheLastTabsWindow()
     QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Gamma"_qs}, waitMs);
     rig.source->requestClose(rig.handle("c"));
     QCOMPARE(windowsClosed, (QList<qint64>{700, 700}));
-    QCOMPARE(rig.browser.count(u"browsingContext.close"_qs), 2);
+    QCOMPARE(rig.browser.methods.count(u"browsingContext.close"_qs), 2);
     QVERIFY(!rig.browser.overlapped);
 }
 
@@ -394,7 +394,7 @@ void TestTabSources::bidiDropsAStalledBrowserAndReportsARefusedSession()
     QTRY_VERIFY_WITH_TIMEOUT(rig.names().isEmpty() && !rig.source->covers(700), waitMs);
     rig.browser.answer = FakeBidiBrowser::Answer::Normal;
     if (flooding) {
-        QTRY_VERIFY_WITH_TIMEOUT(rig.browser.count(u"session.new"_qs) >= 4, waitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.browser.methods.count(u"session.new"_qs) >= 4, waitMs);
         QVERIFY(rig.names().isEmpty() && !rig.source->covers(700));
         rig.browser.session = nullptr;
     }
@@ -418,12 +418,12 @@ void TestTabSources::bidiLeavesAFirefoxThatDoesNotNameTheProcessAlone()
     BidiRig rig(firefox, [&](qint64 pid) { windowsClosed.append(pid); });
     rig.browser.processId = processId ? std::optional(processId) : std::nullopt;
     rig.browser.tabs = {{u"a"_qs, u"Alpha"_qs}};
-    QTRY_VERIFY_WITH_TIMEOUT(rig.browser.count(u"session.end"_qs) >= 1, waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.browser.methods.count(u"session.end"_qs) >= 1, waitMs);
     rig.source->requestClose(rig.handle("a"));
-    QTRY_VERIFY_WITH_TIMEOUT(rig.browser.count(u"session.end"_qs) >= 2, waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.browser.methods.count(u"session.end"_qs) >= 2, waitMs);
     QVERIFY(rig.names().isEmpty() && !rig.source->covers(700) && !rig.source->covers(701));
-    QCOMPARE(rig.browser.count(u"browsingContext.getTree"_qs), 0);
-    QCOMPARE(rig.browser.count(u"browsingContext.close"_qs), 0);
+    QCOMPARE(rig.browser.methods.count(u"browsingContext.getTree"_qs), 0);
+    QCOMPARE(rig.browser.methods.count(u"browsingContext.close"_qs), 0);
     QVERIFY(windowsClosed.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(!rig.browser.session, waitMs);
 }
