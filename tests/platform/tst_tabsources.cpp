@@ -37,10 +37,11 @@ void startShell(QProcess &shell, const QString &program, quint16 port, uid_t uid
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::setuid(uid) != 0)
+            ::_exit(126);
         const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (::setuid(uid) != 0 ||
-            (listens && (::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) ||
-                         ::listen(socket, 1))))
+        if (listens && (::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) ||
+                        ::listen(socket, 1)))
             ::_exit(126);
     });
     shell.start();
