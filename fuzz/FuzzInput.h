@@ -24,16 +24,9 @@ inline QByteArray bytes(const uint8_t *data, size_t size)
 // in it.
 inline QList<QByteArray> parts(const uint8_t *data, size_t size, qsizetype count)
 {
-    QList<QByteArray> result;
-    QByteArray rest = bytes(data, size);
-    while (result.size() < count - 1) {
-        const qsizetype cut = rest.indexOf('\xff');
-        if (cut < 0)
-            break;
-        result.append(rest.left(cut));
-        rest.remove(0, cut + 1);
-    }
-    result.append(rest);
+    const QList<QByteArray> pieces = bytes(data, size).split('\xff');
+    QList<QByteArray> result = pieces.mid(0, count - 1);
+    result.append(pieces.mid(count - 1).join('\xff'));
     result.resize(count);
     return result;
 }

@@ -1,8 +1,7 @@
-// Runs a fuzzer's checks once on every file of the folders or files given, the way libFuzzer
-// replays a corpus, so that the ordinary and the sanitizer builds check the corpus too.
+// Runs a fuzzer's checks once on every file of the folders given, the way libFuzzer replays a
+// corpus, so that the ordinary and the sanitizer builds check the corpus too.
 #include <QDirIterator>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cstdint>
 #include <cstdio>
@@ -15,23 +14,19 @@ int main(int argc, char **argv)
 {
     if (LLVMFuzzerInitialize)
         LLVMFuzzerInitialize(&argc, &argv);
-    QStringList files;
+    long long replayed = 0;
     for (int i = 1; i < argc; ++i) {
-        const QString argument = QString::fromLocal8Bit(argv[i]);
-        for (QDirIterator it(argument, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
-            files.append(it.next());
-        if (QFileInfo(argument).isFile())
-            files.append(argument);
+        for (QDirIterator it(QString::fromLocal8Bit(argv[i]), QDir::Files,
+                             QDirIterator::Subdirectories);
+             it.hasNext(); ++replayed) {
+            QFile file(it.next());
+            if (!file.open(QIODevice::ReadOnly))
+                return std::fprintf(stderr, "Cannot read %s\n", qPrintable(file.fileName())), 1;
+            const QByteArray input = file.readAll();
+            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.constData()),
+                                   static_cast<size_t>(input.size()));
+        }
     }
-    files.sort();
-    for (const QString &path : files) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return std::fprintf(stderr, "Cannot read %s\n", qPrintable(path)), 1;
-        const QByteArray input = file.readAll();
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.constData()),
-                               static_cast<size_t>(input.size()));
-    }
-    std::printf("%lld inputs replayed\n", static_cast<long long>(files.size()));
-    return files.isEmpty() ? 1 : 0;
+    std::printf("%lld inputs replayed\n", replayed);
+    return replayed == 0 ? 1 : 0;
 }

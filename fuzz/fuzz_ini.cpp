@@ -6,33 +6,22 @@
 #include "settings/IniDocument.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 using FuzzInput::require;
 
 namespace {
 
-struct Line
+// The lines as the module sees them, each with its ending: split after each LF, a CR before the
+// LF belonging to the ending.
+QStringList linesOf(const QString &text)
 {
-    QString text;
-    QString ending;
-};
+    return text.split(QRegularExpression(u"(?<=\n)"_qs), Qt::SkipEmptyParts);
+}
 
-// The lines as the module sees them: split at LF, a CR before the LF belonging to the ending.
-QList<Line> linesOf(const QString &text)
+QString withoutEnding(QString line)
 {
-    QList<Line> lines;
-    qsizetype start = 0;
-    while (start < text.size()) {
-        const qsizetype end = text.indexOf(u'\n', start);
-        if (end < 0) {
-            lines.append({text.mid(start), QString()});
-            break;
-        }
-        const bool crlf = end > start && text.at(end - 1) == u'\r';
-        lines.append({text.mid(start, end - start - (crlf ? 1 : 0)), crlf ? u"\r\n"_qs : u"\n"_qs});
-        start = end + 1;
-    }
-    return lines;
+    return line.remove(QRegularExpression(u"\r?\n$"_qs));
 }
 
 QString readFile(const QString &path)
@@ -50,31 +39,28 @@ QString storedValue(QString value)
 
 // The lines before and after the change are the old ones, and what lies between is at most the
 // one key line, with its section header and a blank line when the section was new.
-void checkOnlyTheKeyChanged(const QList<Line> &before, const QList<Line> &after,
+void checkOnlyTheKeyChanged(const QStringList &before, const QStringList &after,
                             const QString &section)
 {
     // A last line without a line end gets one when a line goes after it; a CR it ended with
     // then makes a CR LF with the new end.
-    const auto kept = [](const Line &old, const Line &now) {
-        if (!old.ending.isEmpty())
-            return old.text == now.text && old.ending == now.ending;
-        const QString whole = now.text + now.ending;
-        return whole == old.text || whole == old.text + u'\n' || whole == old.text + u"\r\n"_qs;
+    const auto kept = [](const QString &old, const QString &now) {
+        return old.endsWith(u'\n') ? old == now
+                                   : now == old || now == old + u'\n' || now == old + u"\r\n"_qs;
     };
     qsizetype head = 0;
     while (head < before.size() && head < after.size() && kept(before[head], after[head]))
         ++head;
     qsizetype tail = 0;
     while (tail < before.size() - head && tail < after.size() - head &&
-           before[before.size() - 1 - tail].text == after[after.size() - 1 - tail].text &&
-           before[before.size() - 1 - tail].ending == after[after.size() - 1 - tail].ending)
+           before[before.size() - 1 - tail] == after[after.size() - 1 - tail])
         ++tail;
     const qsizetype removed = before.size() - head - tail;
     const qsizetype added = after.size() - head - tail;
     require(removed <= 1, "at most the key's own line is replaced");
     require(added >= removed && added <= 3, "at most a key, a header and a blank line are added");
     for (qsizetype i = head; i < head + added; ++i) {
-        const QString &text = after[i].text;
+        const QString text = withoutEnding(after[i]);
         require(text.contains(u'=') || text.isEmpty() || text == u'[' + section + u']',
                 "an added line is the key, the header or a blank line");
     }

@@ -13,8 +13,6 @@
 #include <QMenu>
 #include <QPushButton>
 
-#include <memory>
-
 using FuzzInput::require;
 
 namespace {

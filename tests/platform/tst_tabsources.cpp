@@ -4,8 +4,15 @@
 #include "support/FakeDevTools.h"
 #include "support/TabSourceRig.h"
 
+#include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using Kind = DebugEndpoint::Kind;
 using DevToolsRig = TabSourceRig<FakeDevTools, DevToolsSource>;
@@ -19,6 +26,27 @@ const QByteArray firefox = "700 firefox-esr --remote-debugging-port $P";
 const auto noWindowCloser = [](qint64) {
 };
 
+// Starts a shell that waits on its input, as the account given, with the debugging port on its
+// command line and, when it listens, a socket listening on 127.0.0.1 at that port.
+void startShell(QProcess &shell, const QString &program, quint16 port, uid_t uid, bool listens)
+{
+    shell.setProgram(program);
+    shell.setArguments({u"-c"_qs, u"read line"_qs, u"--remote-debugging-port=%1"_qs.arg(port)});
+    shell.setChildProcessModifier([port, uid, listens] {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::setuid(uid) != 0)
+            ::_exit(126);
+        const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (listens && (::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) ||
+                        ::listen(socket, 1)))
+            ::_exit(126);
+    });
+    shell.start();
+}
+
 } // namespace
 
 class TestTabSources : public QObject
@@ -31,6 +59,7 @@ private slots:
 
     void discoveryFindsTheUsersDebuggableBrowsers_data();
     void discoveryFindsTheUsersDebuggableBrowsers();
+    void discoveryIgnoresAPortAnotherAccountListensOn();
 
     void devToolsListsEveryBrowserUntilItsProcessEnds();
     void devToolsCloseHidesTheTabUntilTheBrowserDropsIt();
@@ -38,12 +67,12 @@ private slots:
     void devToolsDropsAStalledBadOrVanishedBrowser();
     void devToolsDistrustsAStalePortFile();
 
-    void bidiReadsTitlesOneRequestAtATimeInOneSession();
+    void bidiReadsTitlesOneRequestAtATimeInOneSessionEndedAtTheEnd();
     void bidiClosesTheTabOrTheLastTabsWindow();
-    void bidiEndsTheSessionWhenTheSourceGoes();
     void bidiDropsAStalledBrowserAndReportsARefusedSession_data();
     void bidiDropsAStalledBrowserAndReportsARefusedSession();
-    void bidiLeavesAnotherFirefoxOnAStalePortAlone();
+    void bidiLeavesAFirefoxThatDoesNotNameTheProcessAlone_data();
+    void bidiLeavesAFirefoxThatDoesNotNameTheProcessAlone();
 };
 
 // Each row is FakeProcTree lines and looks, cut at ";": "?c <found>" or "?f <found>" is what a
@@ -52,31 +81,32 @@ private slots:
 void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers_data()
 {
     QTest::addColumn<QByteArray>("script");
-    QTest::newRow("chromium's port, the last one given")
-        << QByteArray("1 /usr/lib/chromium/chromium --remote-debugging-port=9333 https://a.b/; 2 "
-                      "/opt/google/chrome/chrome -remote-debugging-port=1 "
-                      "-remote-debugging-port=9334; ?c 1:9333 2:9334");
+    QTest::newRow("chromium's port, the last one given") << QByteArray(
+        "1 /usr/lib/chromium/chromium --remote-debugging-port=9333 https://a.b/; 2 "
+        "/opt/google/chrome/chrome -remote-debugging-port=1 -remote-debugging-port=9334; listen "
+        "9333 1; listen 9334 2; ?c 1:9333 2:9334");
     QTest::newRow("helpers, other programs and bad ports are no browser") << QByteArray(
         "3 /usr/lib/chromium/chromium --type=renderer --remote-debugging-port=9; 4 /usr/bin/node "
         "--remote-debugging-port=9336; 5 chromium -- --remote-debugging-port=9337; 6 chromium "
         "--remote-debugging-port=99999; 7 chromium --remote-debugging-port=abc; 8 firefox-esr "
-        "--remote-debugging-port=9338; ?c; 9 /usr/lib/firefox-esr/firefox-esr -contentproc "
-        "--remote-debugging-port 9; 10 chromium --remote-debugging-port=9339; ?f 8:9338");
-    QTest::newRow("firefox's port, apart, joined or the default")
-        << QByteArray("1 firefox-esr --remote-debugging-port 9444; 2 "
-                      "/usr/lib/firefox-esr/firefox-esr -remote-debugging-port=9445; 3 firefox "
-                      "--remote-debugging-port https://example.org/; ?f 1:9444 2:9445 3:9222");
+        "--remote-debugging-port=9338; listen 9 3 9; listen 9336 4; listen 9337 5; listen 9338 8; "
+        "?c; 9 /usr/lib/firefox-esr/firefox-esr -contentproc --remote-debugging-port 9; 10 "
+        "chromium --remote-debugging-port=9339; listen 9339 10; ?f 8:9338");
+    QTest::newRow("firefox's port, apart, joined or the default") << QByteArray(
+        "1 firefox-esr --remote-debugging-port 9444; 2 /usr/lib/firefox-esr/firefox-esr "
+        "-remote-debugging-port=9445; 3 firefox --remote-debugging-port https://example.org/; "
+        "listen 9444 1; listen 9445 2; listen 9222 3; ?f 1:9444 2:9445 3:9222");
     QTest::newRow("chromium's port file, in an absolute or a relative profile") << QByteArray(
         "file w/a/DevToolsActivePort 41234\n/devtools/browser/abc-123\n; 1 chromium --headless "
         "--user-data-dir=$S/w/a --remote-debugging-port=0; file w/b/DevToolsActivePort 41235; 2 "
-        "chromium --user-data-dir=b --remote-debugging-port=0; link 2 cwd $S/w; ?c "
-        "1:41234/devtools/browser/abc-123 2:41235");
+        "chromium --user-data-dir=b --remote-debugging-port=0; link 2 cwd $S/w; listen 41234 1; "
+        "listen 41235 2; ?c 1:41234/devtools/browser/abc-123 2:41235");
     QTest::newRow("chromium's port file missing or wrong")
         << QByteArray("1 chromium --user-data-dir=$S/none --remote-debugging-port=0; file "
                       "bad/DevToolsActivePort \x7f"
                       "ELF\x01\x02; 2 chromium --user-data-dir=$S/bad --remote-debugging-port=0; "
                       "file zero/DevToolsActivePort 0\n/devtools/browser/x\n; 3 chromium "
-                      "--user-data-dir=$S/zero --remote-debugging-port=0; ?c");
+                      "--user-data-dir=$S/zero --remote-debugging-port=0; listen 0 3; ?c");
     // A Firefox started on a profile chosen by name names no folder on its command line; the
     // lock file it holds open tells where its profile is.
     QTest::newRow("firefox's server file, in the profile named or locked") << QByteArray(
@@ -85,39 +115,53 @@ void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers_data()
         "x.default-esr/WebDriverBiDiServer.json {\"ws_port\": 40001}; file "
         "x.default-esr/.parentlock ; 2 firefox-esr -P default-esr --remote-debugging-port=0; link "
         "2 fd/0 /dev/null; link 2 fd/3 socket:[12345]; link 2 fd/15 $S/x.default-esr/.parentlock; "
-        "?f 1:39803 2:40001");
+        "listen 39803 1; listen 40001 2; ?f 1:39803 2:40001");
     QTest::newRow("firefox's server file missing or wrong") << QByteArray(
         "1 firefox --profile $S/none --remote-debugging-port 0; file 2/WebDriverBiDiServer.json "
         "ws_port=39803; 2 firefox --profile $S/2 --remote-debugging-port 0; file "
         "3/WebDriverBiDiServer.json {\"ws_port\": \"39803\"}; 3 firefox --profile $S/3 "
         "--remote-debugging-port 0; file 4/WebDriverBiDiServer.json {\"ws_port\": 70000}; 4 "
         "firefox --profile $S/4 --remote-debugging-port 0; file 5/WebDriverBiDiServer.json "
-        "{\"ws_port\": 398.5}; 5 firefox --profile $S/5 --remote-debugging-port 0; ?f");
+        "{\"ws_port\": 398.5}; 5 firefox --profile $S/5 --remote-debugging-port 0; listen 39803 2 "
+        "3; ?f");
     QTest::newRow("a renamed browser known by its executable") << QByteArray(
         "8 browser --remote-debugging-port=9600; link 8 exe /usr/lib/chromium/chromium; 9 browser "
-        "--remote-debugging-port=9601; link 9 exe /usr/bin/python3; ?c 8:9600");
+        "--remote-debugging-port=9601; link 9 exe /usr/bin/python3; listen 9600 8; listen 9601 9; "
+        "?c 8:9600");
     QTest::newRow("another user's browser")
         << QByteArray("10 chromium --remote-debugging-port=9700; 11:1001 chromium "
-                      "--remote-debugging-port=9701; ?c 10:9700");
+                      "--remote-debugging-port=9701; listen 9700 10; listen 9701 11; ?c 10:9700");
     QTest::newRow("odd entries, a process gone while read") << QByteArray(
         "20 chromium --remote-debugging-port=9800; 21 chromium --remote-debugging-port=9801; rm "
         "21/status; 22; self chromium --remote-debugging-port=9802; -1 chromium "
-        "--remote-debugging-port=9803; ?c 20:9800");
-    // Two processes cannot listen on one port: a second claim comes from a stale port file.
+        "--remote-debugging-port=9803; listen 9800 20; listen 9801 21; ?c 20:9800");
+    // A process that the browser forked holds its socket too, yet the port has one browser.
     QTest::newRow("one browser per port") << QByteArray(
         "30 chromium --remote-debugging-port=9900; 31 chromium --remote-debugging-port=9900; 32 "
-        "chromium --remote-debugging-port=9901; ?c 30:9900 32:9901");
+        "chromium --remote-debugging-port=9901; listen 9900 30 31; listen 9901 32; ?c 30:9900 "
+        "32:9901");
+    // Another account may bind the port first, on 127.0.0.1 or any address, to be talked to in
+    // the browser's place; a listener on another address takes no connection to 127.0.0.1.
+    QTest::newRow("a port the browser does not hold alone") << QByteArray(
+        "1 chromium --remote-debugging-port=9333; listen 9333; 2 chromium "
+        "--remote-debugging-port=9334; listen 9334 2; listen 9334; 3 chromium "
+        "--remote-debugging-port=9335; listen 9335 3; listen 00000000:9335; 4 chromium "
+        "--remote-debugging-port=9336; 5 chromium --remote-debugging-port=9337; listen 9337 5; "
+        "listen 0200007F:9337; ?c 5:9337; 6 firefox --remote-debugging-port 9338; listen "
+        "0000000000000000FFFF00000100007F:9338 6; listen 00000000000000000000000000000000:9338; 7 "
+        "firefox --remote-debugging-port 9339; listen 00000000000000000000000000000000:9339 7; ?f "
+        "7:9339");
     // Debian's chromium is a shell script that becomes the browser by exec, under its own id.
-    QTest::newRow("a wrapper script that becomes the browser")
-        << QByteArray("40 /bin/sh /usr/bin/chromium --remote-debugging-port=9910; ?c; 40 "
-                      "/usr/lib/chromium/chromium --remote-debugging-port=9910; ?c 40:9910");
+    QTest::newRow("a wrapper script that becomes the browser") << QByteArray(
+        "40 /bin/sh /usr/bin/chromium --remote-debugging-port=9910; listen 9910 40; ?c; 40 "
+        "/usr/lib/chromium/chromium --remote-debugging-port=9910; ?c 40:9910");
     // Ruled out at first sight, a browser still writing its port file is looked at again, and an
     // id that came back belongs to a new process.
-    QTest::newRow("what is ruled out does not hide a browser")
-        << QByteArray("settle 0; 41 chromium --remote-debugging-port=0 --user-data-dir=$S/late; 42 "
-                      "bash; ?c; file late/DevToolsActivePort 9911\n/devtools/browser/x; rm 42; ?c "
-                      "41:9911/devtools/browser/x; 42 chromium --remote-debugging-port=9912; ?c "
-                      "41:9911/devtools/browser/x 42:9912");
+    QTest::newRow("what is ruled out does not hide a browser") << QByteArray(
+        "settle 0; 41 chromium --remote-debugging-port=0 --user-data-dir=$S/late; 42 bash; listen "
+        "9911 41; ?c; file late/DevToolsActivePort 9911\n/devtools/browser/x; rm 42; ?c "
+        "41:9911/devtools/browser/x; 42 chromium --remote-debugging-port=9912; listen 9912 42; ?c "
+        "41:9911/devtools/browser/x 42:9912");
 }
 
 void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers()
@@ -141,6 +185,46 @@ void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers()
     }
 }
 
+// Real processes on the real /proc: a shell of ours that calls itself chromium.
+void TestTabSources::discoveryIgnoresAPortAnotherAccountListensOn()
+{
+    if (::geteuid() != 0)
+        QSKIP("only root can listen as another account");
+    QTemporaryDir folder;
+    const QString chromium = folder.filePath(u"chromium"_qs);
+    QVERIFY(QFile::link(u"/bin/sh"_qs, chromium));
+    QTcpServer free;
+    QVERIFY(free.listen(QHostAddress::LocalHost));
+    const quint16 port = free.serverPort();
+    free.close();
+    const auto portOf = [](const QProcess &process) {
+        for (const DebugEndpoint &endpoint : ProcessDiscovery().find(Kind::Chromium))
+            if (endpoint.pid == process.processId())
+                return endpoint.port;
+        return quint16(0);
+    };
+
+    QProcess stranger, browser, holder;
+    startShell(stranger, u"/bin/sh"_qs, port, 65534, true);
+    startShell(browser, chromium, port, 0, false);
+    QVERIFY(stranger.waitForStarted() && browser.waitForStarted());
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY2(probe.waitForConnected(5000), "the other account listens");
+    QCOMPARE(portOf(browser), 0);
+
+    stranger.closeWriteChannel();
+    QVERIFY(stranger.waitForFinished());
+    startShell(holder, chromium, port, 0, true);
+    QVERIFY(holder.waitForStarted());
+    QCOMPARE(portOf(holder), port);
+    QCOMPARE(portOf(browser), 0);
+    for (QProcess *shell : {&browser, &holder}) {
+        shell->closeWriteChannel();
+        QVERIFY(shell->waitForFinished());
+    }
+}
+
 void TestTabSources::devToolsListsEveryBrowserUntilItsProcessEnds()
 {
     DevToolsRig rig(chromium);
@@ -148,8 +232,9 @@ void TestTabSources::devToolsListsEveryBrowserUntilItsProcessEnds()
     QTRY_COMPARE_WITH_TIMEOUT(rig.names(), (QStringList{u"Alpha"_qs, u"Beta"_qs}), waitMs);
     FakeDevTools second;
     second.tabs = {{u"C"_qs, u"Gamma"_qs}};
-    rig.proc.apply("302 /opt/google/chrome/chrome --remote-debugging-port=" +
-                   QByteArray::number(second.port()));
+    const QByteArray port = QByteArray::number(second.port());
+    rig.proc.apply("302 /opt/google/chrome/chrome --remote-debugging-port=" + port);
+    rig.proc.apply("listen " + port + " 302");
     QTRY_COMPARE_WITH_TIMEOUT(rig.names(), (QStringList{u"Alpha"_qs, u"Beta"_qs, u"Gamma"_qs}),
                               waitMs);
     const BrowserPage alpha = rig.source->walk().first();
@@ -235,7 +320,7 @@ void TestTabSources::devToolsDistrustsAStalePortFile()
     QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Alpha"_qs}, waitMs);
 }
 
-void TestTabSources::bidiReadsTitlesOneRequestAtATimeInOneSession()
+void TestTabSources::bidiReadsTitlesOneRequestAtATimeInOneSessionEndedAtTheEnd()
 {
     BidiRig rig(firefox, noWindowCloser);
     rig.browser.tabs = {
@@ -251,7 +336,11 @@ void TestTabSources::bidiReadsTitlesOneRequestAtATimeInOneSession()
     // Firefox refuses a WebSocket that carries an Origin header.
     QCOMPARE(rig.browser.origins, QStringList{QString()});
     QVERIFY(!rig.browser.overlapped);
-    QCOMPARE(rig.browser.count(u"session.new"_qs), 1);
+    QCOMPARE(rig.browser.methods.count(u"session.new"_qs), 1);
+    // Firefox keeps a session whose connection went, and refuses every other while it lasts.
+    QVERIFY(rig.browser.session);
+    rig.source.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.browser.session, waitMs);
 }
 
 // Firefox ignores a request to close its last tab, so that tab's window is closed instead. Two
@@ -278,19 +367,8 @@ void TestTabSources::bidiClosesTheTabOrTheLastTabsWindow()
     QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Gamma"_qs}, waitMs);
     rig.source->requestClose(rig.handle("c"));
     QCOMPARE(windowsClosed, (QList<qint64>{700, 700}));
-    QCOMPARE(rig.browser.count(u"browsingContext.close"_qs), 2);
+    QCOMPARE(rig.browser.methods.count(u"browsingContext.close"_qs), 2);
     QVERIFY(!rig.browser.overlapped);
-}
-
-// Firefox keeps a session whose connection went, and refuses every other while it lasts.
-void TestTabSources::bidiEndsTheSessionWhenTheSourceGoes()
-{
-    BidiRig rig(firefox, noWindowCloser);
-    rig.browser.tabs = {{u"a"_qs, u"Alpha"_qs}};
-    QTRY_COMPARE_WITH_TIMEOUT(rig.names().size(), 1, waitMs);
-    QVERIFY(rig.browser.session);
-    rig.source.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.browser.session, waitMs);
 }
 
 void TestTabSources::bidiDropsAStalledBrowserAndReportsARefusedSession_data()
@@ -317,7 +395,7 @@ void TestTabSources::bidiDropsAStalledBrowserAndReportsARefusedSession()
     QTRY_VERIFY_WITH_TIMEOUT(rig.names().isEmpty() && !rig.source->covers(700), waitMs);
     rig.browser.answer = FakeBidiBrowser::Answer::Normal;
     if (flooding) {
-        QTRY_VERIFY_WITH_TIMEOUT(rig.browser.count(u"session.new"_qs) >= 4, waitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.browser.methods.count(u"session.new"_qs) >= 4, waitMs);
         QVERIFY(rig.names().isEmpty() && !rig.source->covers(700));
         rig.browser.session = nullptr;
     }
@@ -326,15 +404,28 @@ void TestTabSources::bidiDropsAStalledBrowserAndReportsARefusedSession()
 }
 
 // A port file that an earlier Firefox left behind can name the port of another Firefox, which
-// tells its own process id when the session opens.
-void TestTabSources::bidiLeavesAnotherFirefoxOnAStalePortAlone()
+// tells its own process id when the session opens; a browser that names none may be anything.
+void TestTabSources::bidiLeavesAFirefoxThatDoesNotNameTheProcessAlone_data()
 {
-    BidiRig rig(firefox, noWindowCloser);
-    rig.browser.processId = 701;
+    QTest::addColumn<qint64>("processId");
+    QTest::newRow("another process") << qint64(701);
+    QTest::newRow("no process named") << qint64(0);
+}
+
+void TestTabSources::bidiLeavesAFirefoxThatDoesNotNameTheProcessAlone()
+{
+    QFETCH(qint64, processId);
+    QList<qint64> windowsClosed;
+    BidiRig rig(firefox, [&](qint64 pid) { windowsClosed.append(pid); });
+    rig.browser.processId = processId ? std::optional(processId) : std::nullopt;
     rig.browser.tabs = {{u"a"_qs, u"Alpha"_qs}};
-    QTRY_VERIFY_WITH_TIMEOUT(rig.browser.count(u"session.end"_qs) >= 2, waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.browser.methods.count(u"session.end"_qs) >= 1, waitMs);
+    rig.source->requestClose(rig.handle("a"));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.browser.methods.count(u"session.end"_qs) >= 2, waitMs);
     QVERIFY(rig.names().isEmpty() && !rig.source->covers(700) && !rig.source->covers(701));
-    QCOMPARE(rig.browser.count(u"browsingContext.getTree"_qs), 0);
+    QCOMPARE(rig.browser.methods.count(u"browsingContext.getTree"_qs), 0);
+    QCOMPARE(rig.browser.methods.count(u"browsingContext.close"_qs), 0);
+    QVERIFY(windowsClosed.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(!rig.browser.session, waitMs);
 }
 

@@ -48,17 +48,11 @@ public:
             contexts.append(tab.context);
         return contexts;
     }
-    int count(const QString &method) const
-    {
-        return int(std::count_if(commands.cbegin(), commands.cend(), [&](const QJsonObject &c) {
-            return c.value(u"method").toString() == method;
-        }));
-    }
 
-    qint64 processId = 0; // as session.new reports it in moz:processID
+    std::optional<qint64> processId; // as session.new reports it in moz:processID, if at all
     QList<Tab> tabs;
     Answer answer = Answer::Normal;
-    QList<QJsonObject> commands;
+    QStringList methods; // of every command received
     // The connection that holds the only session, compared only: Firefox keeps a session whose
     // connection went. Any other pointer plays another client that holds it.
     const QWebSocket *session = nullptr;
@@ -69,10 +63,10 @@ private:
     void received(QWebSocket *socket, const QString &text)
     {
         const QJsonObject command = QJsonDocument::fromJson(text.toUtf8()).object();
-        commands.append(command);
+        const QString method = command.value(u"method").toString();
+        methods.append(method);
         overlapped = overlapped || socket->property("busy").toBool();
         socket->setProperty("busy", true);
-        const QString method = command.value(u"method").toString();
         const QJsonValue id = command.value(u"id");
         QJsonObject message = respond(socket, method, command.value(u"params").toObject());
         if (answer == Answer::Silence)
@@ -99,7 +93,10 @@ private:
             if (session)
                 return failure(u"session not created"_qs);
             session = socket;
-            return success({{u"capabilities"_qs, QJsonObject{{u"moz:processID"_qs, processId}}}});
+            QJsonObject capabilities{{u"browserName"_qs, u"firefox"_qs}};
+            if (processId)
+                capabilities.insert(u"moz:processID"_qs, *processId);
+            return success({{u"capabilities"_qs, capabilities}});
         }
         if (session != socket)
             return failure(u"invalid session id"_qs);

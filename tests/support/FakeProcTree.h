@@ -10,6 +10,8 @@
 //   "<pid>[:<uid>] <argument>..."  a process of that user (userId unless said), its command line
 //   "file <path> <bytes>"           a file below the scratch folder
 //   "link <pid> <name> <target>"    a link in a process's folder, such as cwd or fd/3
+//   "listen [<hex address>:]<port> <pid>..."  a listening socket on 127.0.0.1 or the address
+//                                   given, in net/tcp6 for an IPv6 one, held by those processes
 //   "rm <path>"                      a file or folder of the tree goes
 class FakeProcTree
 {
@@ -29,6 +31,8 @@ public:
             const QString link = path + u'/' + QString::fromUtf8(words[2]);
             QDir().mkpath(QFileInfo(link).path());
             QFile::link(QString::fromUtf8(words[3]), link);
+        } else if (words[0] == "listen") {
+            listen(words[1].contains(':') ? words[1] : "0100007F:" + words[1], words.mid(2));
         } else if (words[0] == "rm") {
             QFileInfo(path).isDir() ? QDir(path).removeRecursively() : QFile::remove(path);
         } else {
@@ -44,14 +48,36 @@ public:
     }
 
 private:
-    static void write(const QString &path, const QByteArray &bytes)
+    static void write(const QString &path, const QByteArray &bytes,
+                      QIODevice::OpenMode mode = QIODevice::WriteOnly)
     {
         QDir().mkpath(QFileInfo(path).path());
         QFile file(path);
-        if (file.open(QIODevice::WriteOnly))
+        if (file.open(mode))
             file.write(bytes);
+    }
+
+    // A line as the kernel writes it: number, local and remote address, state 0A (listening),
+    // queues, timers, retransmissions, uid, timeout, inode.
+    void listen(const QByteArray &local, const QByteArrayList &holders)
+    {
+        const qsizetype colon = local.indexOf(':');
+        const QByteArray inode = QByteArray::number(++m_inodes);
+        const QString table = m_root.filePath(colon == 32 ? u"net/tcp6"_qs : u"net/tcp"_qs);
+        if (!QFile::exists(table))
+            write(table, "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when "
+                         "retrnsmt   uid  timeout inode\n");
+        write(table,
+              "   0: " + local.left(colon) + ':' +
+                  QByteArray::number(local.mid(colon + 1).toUInt(), 16).toUpper() +
+                  " 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000        0 " +
+                  inode + " 1 0000000000000000 100 0 0 10 0\n",
+              QIODevice::Append);
+        for (const QByteArray &pid : holders)
+            apply("link " + pid + " fd/" + inode + " socket:[" + inode + ']');
     }
 
     QTemporaryDir m_root;
     QTemporaryDir m_scratch;
+    int m_inodes = 40000;
 };

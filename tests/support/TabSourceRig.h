@@ -7,16 +7,19 @@
 
 // A tab source and one fake browser that it finds in a /proc of its own, looked through and read
 // often so that a test waits tenths of a second. The browser's process is started from a
-// FakeProcTree line in which "$P" stands for the browser's port.
+// FakeProcTree line in which "$P" stands for the browser's port, and holds that port.
 template <typename Browser, typename Source>
 struct TabSourceRig
 {
     template <typename... SourceArguments>
     explicit TabSourceRig(const QByteArray &process, SourceArguments &&...arguments)
     {
-        proc.apply(QByteArray(process).replace("$P", QByteArray::number(browser.port())));
+        const QByteArray port = QByteArray::number(browser.port());
+        const QByteArray pid = process.left(process.indexOf(' '));
+        proc.apply(QByteArray(process).replace("$P", port));
+        proc.apply("listen " + port + ' ' + pid);
         if constexpr (requires { browser.processId; })
-            browser.processId = process.left(process.indexOf(' ')).toLongLong();
+            browser.processId = pid.toLongLong();
         TabSourceSettings settings;
         settings.procRoot = proc.root();
         settings.userId = FakeProcTree::userId;

@@ -130,13 +130,25 @@ void TestX11Source::followsTheWindowManagersClientList()
     const xcb_window_t iconified = display.createWindow("Navigator", "firefox", {.mapped = false});
     const xcb_window_t unmanaged = display.createWindow("chromium", "Chromium");
     const xcb_window_t terminal = display.createWindow("xterm", "XTerm");
-    const QList<xcb_window_t> ours = {shown, iconified, unmanaged, terminal};
+    // A reparenting window manager keeps each client, which it marks with WM_STATE, in a frame.
+    const xcb_window_t client = display.createWindow("chromium", "Chromium");
+    display.setText(client, "_NET_WM_NAME", "UTF8_STRING", "Framed - Chromium");
+    const quint32 normalState[] = {1, XCB_WINDOW_NONE};
+    xcb_change_property(display.connection(), XCB_PROP_MODE_REPLACE, client,
+                        display.atom("WM_STATE"), display.atom("WM_STATE"), 32, 2, normalState);
+    xcb_reparent_window(display.connection(), client, display.createWindow({}, {}), 0, 0);
+    const QList<xcb_window_t> ours = {shown, iconified, unmanaged, terminal, client};
 
     X11BrowserSource source;
     display.setClientList({iconified, terminal, shown});
     QCOMPARE(windowsOf(pagesAmong(source, ours)), (QList{iconified, shown}));
+    // Without the list, the clients inside frames, and the windows outside any.
     display.removeClientList();
-    QCOMPARE(windowsOf(pagesAmong(source, ours)), (QList{shown, unmanaged}));
+    const QList<BrowserPage> pages = pagesAmong(source, ours);
+    QCOMPARE(windowsOf(pages), (QList{shown, unmanaged, client}));
+    QCOMPARE(pages.last().pageName, u"Framed"_qs);
+    source.requestClose(pages.last().handle);
+    expectCloseRequests(display, {client});
 }
 
 void TestX11Source::walksAtMostTheWindowLimit()
@@ -173,10 +185,7 @@ void TestX11Source::decodesTitlesAndStripsTheBrowsersName_data()
     };
     row("utf-8", "UTF8_STRING", "Caf\xc3\xa9 \xe2\x80\x94 \xf0\x9f\x98\x80 - Chromium",
         u"Café — 😀"_qs);
-    row("latin-1", "STRING",
-        "Gr\xfc\xdf"
-        "e - Chromium",
-        u"Grüße"_qs);
+    row("latin-1", "STRING", "Gr\xfc\xdf\x65 - Chromium", u"Grüße"_qs);
     row("stops at NUL", "UTF8_STRING", QByteArray("One\0Two - Chromium", 18), u"One"_qs);
     // firefox-esr's WM_NAME for "Café – ok — Mozilla Firefox".
     row("compound text with utf-8 runs", "COMPOUND_TEXT",
@@ -186,14 +195,9 @@ void TestX11Source::decodesTitlesAndStripsTheBrowsersName_data()
         "ab \x1b$(B\x30\x21\x30\x22\x1b(B cd", u"ab "_qs + lost + u" cd"_qs);
     row("compound text, latin-2 on the right", "COMPOUND_TEXT", "\x1b-B\xb1\x1b-A\xe9",
         lost + u"é"_qs);
-    row("compound text, direction marks", "COMPOUND_TEXT",
-        "\x9b"
-        "1]abc\x9b]",
-        u"abc"_qs);
+    row("compound text, direction marks", "COMPOUND_TEXT", "\x9b\x31]abc\x9b]", u"abc"_qs);
     row("compound text, extended segment", "COMPOUND_TEXT",
-        "a\x1b%/1\x80\x8ciso8859-15\x02\xa4"
-        "b",
-        u"a"_qs + lost + u"b"_qs);
+        "a\x1b%/1\x80\x8ciso8859-15\x02\xa4\x62", u"a"_qs + lost + u"b"_qs);
     row("compound text, control bytes", "COMPOUND_TEXT", "a\x01\x7f\x85\tb\n", u"a\tb\n"_qs);
     // As Debian's chromium 156 and firefox-esr 153, and other browsers, write them.
     row("blank tab", "UTF8_STRING", "Chromium", QString());
