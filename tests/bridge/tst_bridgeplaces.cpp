@@ -44,8 +44,6 @@ private slots:
     void aFolderSomeoneElseCouldUseIsRefused();
     void aSecondProgramOfTheFolderDefersWhateverItsEnvironment();
     void browsersFindTheHostBesideTheProgram();
-    void noChromiumManifestWithoutAValidId_data();
-    void noChromiumManifestWithoutAValidId();
 
 private:
     QString path(const QString &relative) const { return m_root->filePath(relative); }
@@ -170,11 +168,19 @@ void TestBridgePlaces::aSecondProgramOfTheFolderDefersWhateverItsEnvironment()
 
 void TestBridgePlaces::browsersFindTheHostBesideTheProgram()
 {
-    writeAll(path(u"app/bridge/chromium-extension-id"_qs), kId.toLatin1() + '\n');
+    const HostManifestFolders folders{path(u"home"_qs), path(u"config"_qs), path(u"system"_qs)};
+    QVERIFY(QDir().mkpath(path(u"home"_qs)) && QDir().mkpath(path(u"app/bridge"_qs)));
+    // Without an id Chromium could have made, Firefox alone is given a manifest.
+    const QString idFile = path(u"app/bridge/chromium-extension-id"_qs);
+    for (const QByteArray &id : {QByteArray("abcdefghijklmnop"), kId.toUpper().toLatin1(),
+                                 QByteArray("qbcdefghijklmnopabcdefghijklmnop")}) {
+        writeBytes(idFile, id);
+        QCOMPARE(writeHostManifests(folders, path(u"app"_qs)), QStringList{path(kFirefox)});
+        QVERIFY(QFile::remove(path(kFirefox)) && !QFile::exists(path(u"config"_qs)));
+    }
+    writeBytes(idFile, kId.toLatin1() + '\n');
     // Brave has been used on this account, Chrome never.
     QVERIFY(QDir().mkpath(path(u"config/BraveSoftware/Brave-Browser"_qs)));
-    QVERIFY(QDir().mkpath(path(u"home"_qs)));
-    const HostManifestFolders folders{path(u"home"_qs), path(u"config"_qs), path(u"system"_qs)};
     const QStringList expected{path(chromiumManifest(u"chromium"_qs)),
                                path(chromiumManifest(u"BraveSoftware/Brave-Browser"_qs)),
                                path(kFirefox)};
@@ -200,28 +206,6 @@ void TestBridgePlaces::browsersFindTheHostBesideTheProgram()
     QVERIFY(QFile::remove(path(kFirefox)));
     QCOMPARE(writeHostManifests(folders, path(u"app"_qs)), QStringList());
     QVERIFY(!QFile::exists(path(kFirefox)));
-}
-
-void TestBridgePlaces::noChromiumManifestWithoutAValidId_data()
-{
-    QTest::addColumn<QByteArray>("id");
-    QTest::newRow("missing") << QByteArray();
-    QTest::newRow("empty") << QByteArray("");
-    QTest::newRow("too short") << QByteArray("abcdefghijklmnop");
-    QTest::newRow("letter beyond p") << QByteArray("qbcdefghijklmnopabcdefghijklmnop");
-    QTest::newRow("capitals") << kId.toUpper().toLatin1();
-}
-
-void TestBridgePlaces::noChromiumManifestWithoutAValidId()
-{
-    QFETCH(QByteArray, id);
-    QVERIFY(QDir().mkpath(path(u"home"_qs)) && QDir().mkpath(path(u"app/bridge"_qs)));
-    if (!id.isNull())
-        writeBytes(path(u"app/bridge/chromium-extension-id"_qs), id);
-    QCOMPARE(writeHostManifests({path(u"home"_qs), path(u"config"_qs), path(u"system"_qs)},
-                                path(u"app"_qs)),
-             QStringList{path(kFirefox)});
-    QVERIFY(!QFile::exists(path(u"config"_qs)));
 }
 
 QTEST_GUILESS_MAIN(TestBridgePlaces)
