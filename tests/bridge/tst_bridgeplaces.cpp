@@ -38,8 +38,6 @@ class TestBridgePlaces : public QObject
 private slots:
     void init();
     void cleanup();
-    void onlyTheUsersOwnPrivateRuntimeFolderIsUsed_data();
-    void onlyTheUsersOwnPrivateRuntimeFolderIsUsed();
     void aFolderSomeoneElseCouldUseIsRefused_data();
     void aFolderSomeoneElseCouldUseIsRefused();
     void aSecondProgramOfTheFolderDefersWhateverItsEnvironment();
@@ -62,33 +60,6 @@ void TestBridgePlaces::cleanup()
     qunsetenv("XDG_RUNTIME_DIR");
 }
 
-void TestBridgePlaces::onlyTheUsersOwnPrivateRuntimeFolderIsUsed_data()
-{
-    QTest::addColumn<int>("mode"); // of the runtime folder; none when 0
-    QTest::addColumn<bool>("otherOwner");
-    QTest::newRow("the session's own") << 0700 << false;
-    QTest::newRow("missing") << 0 << false;
-    QTest::newRow("open to others") << 0755 << false;
-    QTest::newRow("another user's, after su") << 0700 << true;
-}
-
-void TestBridgePlaces::onlyTheUsersOwnPrivateRuntimeFolderIsUsed()
-{
-    QFETCH(int, mode);
-    QFETCH(bool, otherOwner);
-    if (otherOwner && ::getuid() != 0)
-        QSKIP("only root can hand a folder to another user");
-    const QByteArray runtime = QFile::encodeName(path(u"run"_qs));
-    QVERIFY(mode == 0 || (::mkdir(runtime.constData(), mode_t(mode)) == 0 &&
-                          ::chmod(runtime.constData(), mode_t(mode)) == 0));
-    if (otherOwner)
-        QCOMPARE(::chown(runtime.constData(), 65534, 65534), 0);
-    qputenv("XDG_RUNTIME_DIR", runtime);
-    QCOMPARE(privateSocketFolder().startsWith(path(u"run/"_qs)), mode == 0700 && !otherOwner);
-    QVERIFY(bridgeSocketPath().startsWith(privateSocketFolder() + u'/'));
-    QVERIFY(prepareBridgeSocketFolder(bridgeSocketPath()));
-}
-
 void TestBridgePlaces::aFolderSomeoneElseCouldUseIsRefused_data()
 {
     QTest::addColumn<QString>("folder");
@@ -100,8 +71,6 @@ void TestBridgePlaces::aFolderSomeoneElseCouldUseIsRefused_data()
     QTest::newRow("fallback open to all") << u"vexlor-popup-1"_qs << 0777 << false << u"ouvert"_qs;
     QTest::newRow("another user's")
         << u"own/vexlor-popup"_qs << 0700 << true << u"autre utilisateur"_qs;
-    QTest::newRow("fallback another user's")
-        << u"vexlor-popup-1"_qs << 0700 << true << u"autre utilisateur"_qs;
     QTest::newRow("a link in place of the folder")
         << u"own/vexlor-popup"_qs << -1 << false << u"n'est pas un dossier"_qs;
 }

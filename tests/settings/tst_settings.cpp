@@ -4,15 +4,10 @@
 #include "support/TestFiles.h"
 #include "support/TestWindow.h"
 
-#include <QCheckBox>
-#include <QGroupBox>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
-#include <QTimer>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,11 +37,8 @@ class TestSettings : public QObject
 private slots:
     void init();
     void cleanup();
-    void failedWriteLeavesTheOldFileWholeAndMakesNoFolder();
     void aLinkToAnotherOwnersFileIsNeverWrittenThrough_data();
     void aLinkToAnotherOwnersFileIsNeverWrittenThrough();
-    void storedStatesAreLoadedWithTheirEffects_data();
-    void storedStatesAreLoadedWithTheirEffects();
     void tickingWritesOneEntryThatSessionsRun_data();
     void tickingWritesOneEntryThatSessionsRun();
 
@@ -65,29 +57,6 @@ void TestSettings::cleanup()
 {
     QVERIFY(m_window->dialogs.allAnswered());
     m_window.reset();
-}
-
-void TestSettings::failedWriteLeavesTheOldFileWholeAndMakesNoFolder()
-{
-    QVERIFY(!WriteIniTo(m_window->path("missing/config.ini"), "Config", "Check1", "1"));
-    QVERIFY(!QFile::exists(m_window->path("missing")));
-    const QByteArray old = "[Config]\nCheck1=1\n";
-    writeBytes(config(), old);
-    // Files of this process may not grow past 64 bytes: the new file cannot be written whole.
-    rlimit saved{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 64;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = WriteIniTo(config(), "Config", "Text1", QString(200, u'p'));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, savedHandler);
-
-    QVERIFY(!written);
-    QCOMPARE(readBytes(config()), old);
-    QCOMPARE(QDir(m_window->appFolder()).entryList(QDir::Files | QDir::Hidden),
-             QStringList{"config.ini"});
 }
 
 void TestSettings::aLinkToAnotherOwnersFileIsNeverWrittenThrough_data()
@@ -135,45 +104,6 @@ void TestSettings::aLinkToAnotherOwnersFileIsNeverWrittenThrough()
     if (refused)
         QCOMPARE(readBytes(target), before);
     QVERIFY(QFileInfo(link).isSymLink());
-}
-
-void TestSettings::storedStatesAreLoadedWithTheirEffects_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<int>("check1");
-    QTest::addColumn<int>("check2");
-    QTest::addColumn<QByteArray>("after"); // the file after start-up, when it changed
-    const QByteArray same;
-    QTest::newRow("no file") << same << 1 << 1 << same;
-    QTest::newRow("stored 0 runs the clicks")
-        << QByteArray("[Config]\nCheck1=0\nCheck2=0\n") << 0 << 0 << same;
-    QTest::newRow("keys in another case") << QByteArray("[config]\r\ncheck2 = 0\r\n") << 1 << 0
-                                          << QByteArray("[config]\r\ncheck2=0\r\n");
-    QTest::newRow("built-in states write nothing")
-        << QByteArray("[Config]\nCheck1= 1\nCheck2=1 \n") << 1 << 1 << same;
-    QTest::newRow("not a number, below 0")
-        << QByteArray("[Config]\nCheck1=oui\nCheck2=-1\n") << 1 << 1 << same;
-    QTest::newRow("beyond 2, beyond 16 bits")
-        << QByteArray("[Config]\nCheck1=3\nCheck2=65536\n") << 1 << 1 << same;
-    QTest::newRow("greyed") << QByteArray("[Config]\nCheck1=2\nCheck2=2\n") << 2 << 2 << same;
-}
-
-void TestSettings::storedStatesAreLoadedWithTheirEffects()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(int, check1);
-    QFETCH(int, check2);
-    QFETCH(QByteArray, after);
-    const Qt::CheckState qtState[] = {Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked};
-    if (!file.isEmpty())
-        writeBytes(config(), file);
-    Form1 &form = m_window->start();
-    QCOMPARE(form.Check1->checkState(), qtState[check1]);
-    QCOMPARE(form.Check2->checkState(), qtState[check2]);
-    QCOMPARE(form.Check3->checkState(), Qt::Unchecked);
-    QCOMPARE(form.FramePlus5->isEnabled(), check1 != 0);
-    QCOMPARE(form.Timer1->isActive(), check2 != 0);
-    QCOMPARE(readBytes(config()), after.isEmpty() ? file : after);
 }
 
 void TestSettings::tickingWritesOneEntryThatSessionsRun_data()
