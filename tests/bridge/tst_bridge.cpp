@@ -50,9 +50,9 @@ sockaddr_un addressOf(const QString &path)
 // The host's relay between a real pipe, written as the browser writes it, and the socket.
 struct Relay
 {
-    explicit Relay(const QString &socketPath, HostRelay::Settings settings = {})
+    explicit Relay(const QString &socketPath)
         : input(::pipe2(ends, O_CLOEXEC) == 0 ? ends[0] : -1),
-          relay(&input, &output, socketPath, settings)
+          relay(&input, &output, socketPath, {})
     {
         output.open(QIODevice::WriteOnly);
     }
@@ -233,8 +233,7 @@ void TestBridge::realHostRelaysAndOutlivesTheProgram()
 
     host.closeWriteChannel();
     QVERIFY(host.waitForFinished(waitMs));
-    QCOMPARE(host.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(host.exitCode(), 0);
+    QVERIFY(host.exitStatus() == QProcess::NormalExit && host.exitCode() == 0);
     // Standard output carries whole frames and nothing else.
     output += host.readAllStandardOutput();
     QCOMPARE(output, frameOf(R"({"close":12})"));
@@ -269,11 +268,6 @@ void TestBridge::sourceListsRoutesClosesAndForgetsEachBrowser()
     QCOMPARE(pages[0].pageName->size(), kMaxTextLength);
     QVERIFY(!pages[1].pageName && !pages[1].address && pages[1].handle.id.endsWith("/2"));
     QVERIFY(!pages[2].pageName && pages[2].address == u"ok"_qs);
-    QJsonArray many; // longer than any real browser's list
-    for (int id = 0; id < kMaxRows + 100; ++id)
-        many.append(QJsonObject{{u"id"_qs, id}});
-    firefox.sendTabs(many);
-    QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), kMaxRows, waitMs);
 
     firefox.sendTabs({BridgePeer::tab(12, u"Alpha"_qs, u"https://alpha.example/"_qs)});
     const QJsonArray chromiumTabs{BridgePeer::tab(12, u"Popup"_qs),
@@ -309,7 +303,6 @@ void TestBridge::sourceClosesConnectionsBeyondItsCap()
                              [](auto &p) { return p->isConnected(); });
     };
     QTRY_COMPARE_WITH_TIMEOUT(stillConnected(), BridgeSource::maxConnections, waitMs);
-    QCOMPARE(source.connectionCount(), BridgeSource::maxConnections);
     crowd.clear();
     QTRY_COMPARE_WITH_TIMEOUT(source.connectionCount(), 0, waitMs);
     BridgePeer host(m_path);
