@@ -36,27 +36,18 @@ class TestSettings : public QObject
 
 private slots:
     void init();
-    void cleanup();
     void aLinkToAnotherOwnersFileIsNeverWrittenThrough_data();
     void aLinkToAnotherOwnersFileIsNeverWrittenThrough();
     void tickingWritesOneEntryThatSessionsRun_data();
     void tickingWritesOneEntryThatSessionsRun();
 
 private:
-    QString config() const { return m_window->path("config.ini"); }
-
     std::unique_ptr<TestWindow> m_window;
 };
 
 void TestSettings::init()
 {
     m_window = std::make_unique<TestWindow>();
-}
-
-void TestSettings::cleanup()
-{
-    QVERIFY(m_window->dialogs.allAnswered());
-    m_window.reset();
 }
 
 void TestSettings::aLinkToAnotherOwnersFileIsNeverWrittenThrough_data()
@@ -149,7 +140,7 @@ void TestSettings::tickingWritesOneEntryThatSessionsRun()
     writeAll(entryIn(m_window->folders.system), "[Desktop Entry]\n");
     writeAll(entryIn(m_window->folders.user), "[Desktop Entry]\n");
     if (folder == "app") {
-        writeBytes(config(), "[Config]\nCheck3=1\n");
+        writeBytes(m_window->path("config.ini"), "[Config]\nCheck3=1\n");
         m_window->start(); // a stored tick writes the entry again at every start
     } else {
         QVERIFY(SetRegistryValue(m_window->folders, kRunSubKey, kRunValueName, program, REG_SZ));
