@@ -10,6 +10,8 @@
 //   extension -> program  {"tabs": [{"id": 12, "windowId": 3, "title": "...", "url": "..."}]}
 //   program -> extension  {"close": 12}
 //   host -> program       {"hello": {"browserPid": 4242, "browser": "firefox-esr"}}
+// The hello opens each connection. The program takes the browser from the socket instead (the
+// parent of the peer), since any process of the user can connect and name any pid.
 namespace BridgeMessages {
 
 // The payload as a JSON object; nothing, with the reason in why, for anything else.

@@ -1,4 +1,3 @@
-#include "bridge/BridgeMessages.h"
 #include "bridge/HostRelay.h"
 #include "bridge/PipeInput.h"
 #include "sources/bridge/BridgeSource.h"
@@ -50,9 +49,9 @@ sockaddr_un addressOf(const QString &path)
 // The host's relay between a real pipe, written as the browser writes it, and the socket.
 struct Relay
 {
-    explicit Relay(const QString &socketPath, HostRelay::Settings settings = {})
+    explicit Relay(const QString &socketPath)
         : input(::pipe2(ends, O_CLOEXEC) == 0 ? ends[0] : -1),
-          relay(&input, &output, socketPath, settings)
+          relay(&input, &output, socketPath, {})
     {
         output.open(QIODevice::WriteOnly);
     }
@@ -82,13 +81,10 @@ class TestBridge : public QObject
 
 private slots:
     void init();
-    void relayGreetsThenCarriesOnlyValidMessagesBothWays();
-    void relayKeepsTheLatestWhileTheProgramIsAway();
+    void relayKeepsTheLatestThenCarriesOnlyValidMessagesBothWays();
     void relayRefusesAProgramOfAnotherUser();
-    void realHostRelaysAndOutlivesTheProgram_data();
     void realHostRelaysAndOutlivesTheProgram();
     void sourceListsRoutesClosesAndForgetsEachBrowser();
-    void sourceReadsOddInputSafely();
     void sourceClosesConnectionsBeyondItsCap();
     void sourceListensAgainAfterItsServerStopped_data();
     void sourceListensAgainAfterItsServerStopped();
@@ -106,22 +102,22 @@ void TestBridge::init()
                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
-void TestBridge::relayGreetsThenCarriesOnlyValidMessagesBothWays()
+void TestBridge::relayKeepsTheLatestThenCarriesOnlyValidMessagesBothWays()
 {
-    BridgeListener program(m_path);
     Relay host(m_path);
     QSignalSpy finished(&host.relay, &HostRelay::finished);
-    // Each message dropped, from either side, is one line on standard error.
-    for (const QByteArray &bad : Frames{"{not json", R"({"close":3})", R"({"tabs":{"id":1}})"}) {
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"de l'extension"_qs));
-        QVERIFY(host.send(bad));
-    }
-    QVERIFY(host.send(tabsMessage(1)));
     host.relay.start();
-    const QByteArray hello =
-        BridgeMessages::hello(::getppid(), HostRelay::processName(::getppid()));
-    QTRY_COMPARE_WITH_TIMEOUT(program.received(0), (Frames{hello, tabsMessage(1)}), waitMs);
-    QVERIFY(hello.contains(QByteArray::number(::getppid())));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"plus anciens sont abandonnés"_qs));
+    for (int marker = 0; marker < 70; ++marker)
+        QVERIFY(host.send(tabsMessage(marker)));
+    QTRY_COMPARE_WITH_TIMEOUT(host.relay.queuedCount(), 64, waitMs);
+
+    BridgeListener program(m_path); // found on a retry, and given what was kept, in order
+    QTRY_COMPARE_WITH_TIMEOUT(program.received(0).size(), 65, waitMs);
+    QVERIFY(program.received(0).first().startsWith(R"({"hello":)"));
+    QCOMPARE(program.received(0)[1], tabsMessage(6));
+    QCOMPARE(program.received(0).last(), tabsMessage(69));
+    // Each message dropped is one line on standard error.
     for (const QByteArray &bad : Frames{"[12]", R"({"close":"12"})", R"({"close":1.5})",
                                         R"({"close":1e300})", R"({"tabs":[]})"}) {
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"du programme"_qs));
@@ -138,28 +134,9 @@ void TestBridge::relayGreetsThenCarriesOnlyValidMessagesBothWays()
     QTRY_COMPARE_WITH_TIMEOUT(program.received(0).last(), tabsMessage(5), waitMs);
 }
 
-void TestBridge::relayKeepsTheLatestWhileTheProgramIsAway()
-{
-    Relay host(m_path);
-    host.relay.start();
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"plus anciens sont abandonnés"_qs));
-    for (int marker = 0; marker < 70; ++marker)
-        QVERIFY(host.send(tabsMessage(marker)));
-    QTRY_COMPARE_WITH_TIMEOUT(host.relay.queuedCount(), 64, waitMs);
-
-    BridgeListener program(m_path); // found on a retry, and given what was kept, in order
-    QTRY_COMPARE_WITH_TIMEOUT(program.received(0).size(), 65, waitMs);
-    QCOMPARE(program.received(0)[1], tabsMessage(6));
-    QCOMPARE(program.received(0).last(), tabsMessage(69));
-    // A new connection starts with a hello too, then the browser's last list again.
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"connexion au programme perdue"_qs));
-    program.peers[0]->disconnectFromServer();
-    QTRY_COMPARE_WITH_TIMEOUT(program.received(1),
-                              (Frames{program.received(0)[0], tabsMessage(69)}), waitMs);
-}
-
 // A program of another user could read every tab of this one. The stand-in listens as the
-// unprivileged "nobody" in a child process and reports how many bytes each connection brought.
+// unprivileged "nobody" in a child process, takes two connections and reports whether they
+// brought any byte.
 void TestBridge::relayRefusesAProgramOfAnotherUser()
 {
     if (::getuid() != 0)
@@ -177,15 +154,16 @@ void TestBridge::relayRefusesAProgramOfAnotherUser()
         if (::bind(server, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
             ::setgid(65534) != 0 || ::setuid(65534) != 0 || ::listen(server, 4) != 0)
             ::_exit(2);
-        for (char bytes[4096];;) {
+        qint64 total = 0;
+        char bytes[4096];
+        for (int connection = 0; connection < 2; ++connection) {
             const int peer = ::accept(server, nullptr, nullptr);
-            qint64 total = 0;
             for (ssize_t count = 0; (count = ::read(peer, bytes, sizeof bytes)) > 0;)
                 total += count;
-            if (::write(report[1], &total, sizeof total) != sizeof total)
-                ::_exit(3);
             ::close(peer);
         }
+        const char verdict = total == 0 ? '0' : '1';
+        ::_exit(::write(report[1], &verdict, 1) == 1 ? 0 : 3);
     }
     ::close(report[1]);
 
@@ -193,38 +171,28 @@ void TestBridge::relayRefusesAProgramOfAnotherUser()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"refusé"_qs));
     QVERIFY(host.send(tabsMessage(1)));
     host.relay.start();
-    QList<qint64> bytesPerConnection;
-    const auto readReports = [&] {
-        for (qint64 bytes = 0; ::read(report[0], &bytes, sizeof bytes) == sizeof bytes;)
-            bytesPerConnection.append(bytes);
-        return bytesPerConnection.size();
+    // The host went on trying after the first refusal, and said nothing.
+    char verdict = 0;
+    const auto reported = [&] {
+        return verdict != 0 || ::read(report[0], &verdict, 1) == 1;
     };
-    // Two connections: the host went on trying after the first refusal, and said nothing.
-    QTRY_VERIFY_WITH_TIMEOUT(readReports() >= 2, waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(reported(), waitMs);
     ::close(report[0]);
-    QCOMPARE(bytesPerConnection.first() + bytesPerConnection.last(), 0);
+    QCOMPARE(verdict, '0');
     QVERIFY(!host.relay.isConnected());
     QCOMPARE(host.relay.queuedCount(), 1);
 }
 
-void TestBridge::realHostRelaysAndOutlivesTheProgram_data()
-{
-    QTest::addColumn<QStringList>("arguments"); // as each browser starts the host
-    QTest::newRow("chromium") << QStringList{
-        u"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"_qs};
-    QTest::newRow("firefox") << QStringList{
-        u"/usr/lib/mozilla/native-messaging-hosts/fr.vexlor.popup_bridge.json"_qs,
-        u"popup-bridge@vexlor.fr"_qs};
-}
-
 void TestBridge::realHostRelaysAndOutlivesTheProgram()
 {
-    QFETCH(QStringList, arguments);
     QProcess host;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"XDG_RUNTIME_DIR"_qs, m_runtime->path());
     host.setProcessEnvironment(environment);
-    host.start(QStringLiteral(VEXLOR_APP_FOLDER "/vexlor-popup-bridge"), arguments);
+    // Started as Firefox starts it; Chromium gives other arguments, which the host does not read.
+    host.start(QStringLiteral(VEXLOR_APP_FOLDER "/vexlor-popup-bridge"),
+               {u"/usr/lib/mozilla/native-messaging-hosts/fr.vexlor.popup_bridge.json"_qs,
+                u"popup-bridge@vexlor.fr"_qs});
     QVERIFY(host.waitForStarted(waitMs));
     host.write(frameOf(BridgePeer::tabsMessage({BridgePeer::tab(12, u"Popup"_qs)})));
     host.write(frameOf(R"({"bogus":true})"));
@@ -233,7 +201,7 @@ void TestBridge::realHostRelaysAndOutlivesTheProgram()
         // The program starts after the browser: the host finds it on a retry.
         BridgeSource source(m_path);
         QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()), QStringList{u"Popup"_qs}, waitMs);
-        // The hello named the host's parent, this test, as the browser.
+        // The host's parent, this test, is its browser.
         QVERIFY(source.covers(QCoreApplication::applicationPid()));
         source.requestClose(source.walk()[0].handle);
         QTRY_VERIFY_WITH_TIMEOUT((output += host.readAllStandardOutput()).size() >= 16, waitMs);
@@ -245,8 +213,7 @@ void TestBridge::realHostRelaysAndOutlivesTheProgram()
 
     host.closeWriteChannel();
     QVERIFY(host.waitForFinished(waitMs));
-    QCOMPARE(host.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(host.exitCode(), 0);
+    QVERIFY(host.exitStatus() == QProcess::NormalExit && host.exitCode() == 0);
     // Standard output carries whole frames and nothing else.
     output += host.readAllStandardOutput();
     QCOMPARE(output, frameOf(R"({"close":12})"));
@@ -260,64 +227,49 @@ void TestBridge::sourceListsRoutesClosesAndForgetsEachBrowser()
     BridgePeer firefox(m_path);
     BridgePeer chromium(m_path);
     firefox.sendHello(4101);
+    chromium.sendHello(4202);
+    // A browser counts as covered from its hello on, before it has listed anything. It is the
+    // parent of the process that connected (here the one that started this test), not the pid
+    // the hello names: any process of the user could name the user's browser.
+    QTRY_VERIFY_WITH_TIMEOUT(source.covers(::getppid()), waitMs);
+    QVERIFY(!source.covers(4101) && !source.covers(4202) && !source.covers(0));
+
+    // What no browser sends is passed over, and what one could send is cut to size.
+    for (const char *garbage : {"not json", "[1,2]", R"({"tabs":"none"})", R"({"close":1})", ""})
+        firefox.send(garbage);
+    firefox.send(QByteArray(FrameReader::maxFrameBytes + 10, ' '));
+    firefox.sendTabs({BridgePeer::tab(1, QString(kMaxTextLength + 500, u'x')),
+                      QJsonObject{{u"id"_qs, 2}}, QJsonObject{{u"id"_qs, u"3"_qs}},
+                      QJsonObject{{u"id"_qs, 4.5}}, QJsonObject{{u"title"_qs, u"no id"_qs}},
+                      u"tab"_qs,
+                      QJsonObject{{u"id"_qs, 5}, {u"title"_qs, 7}, {u"url"_qs, u"ok"_qs}}});
+    QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 3, waitMs);
+    const QList<BrowserPage> pages = source.walk();
+    QCOMPARE(pages[0].pageName->size(), kMaxTextLength);
+    QVERIFY(!pages[1].pageName && !pages[1].address && pages[1].handle.id.endsWith("/2"));
+    QVERIFY(!pages[2].pageName && pages[2].address == u"ok"_qs);
+
     firefox.sendTabs({BridgePeer::tab(12, u"Alpha"_qs, u"https://alpha.example/"_qs)});
-    chromium.sendHello(4202, u"chromium"_qs);
-    // A browser counts as covered from its hello on, before it has listed anything.
-    QTRY_VERIFY_WITH_TIMEOUT(source.covers(4202) && source.covers(4101), waitMs);
     const QJsonArray chromiumTabs{BridgePeer::tab(12, u"Popup"_qs),
                                   BridgePeer::tab(13, u"Kept"_qs)};
     chromium.sendTabs(chromiumTabs);
     QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()),
                               (QStringList{u"Alpha"_qs, u"Popup"_qs, u"Kept"_qs}), waitMs);
     QCOMPARE(source.walk()[0].address, u"https://alpha.example/"_qs);
-
     source.requestClose(source.walk()[1].handle);
     QCOMPARE(namesOf(source.walk()), (QStringList{u"Alpha"_qs, u"Kept"_qs}));
     // A browser that lists the tab again ignored the request: the tab is back.
     chromium.sendTabs(chromiumTabs);
     QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 3, waitMs);
-    const QByteArray kept = source.walk()[2].handle.id;
-    for (const QByteArray &id :
-         {QByteArray("999/12"), QByteArray("garbage"), kept.left(kept.indexOf('/') + 1) + "x"})
-        source.requestClose(WindowHandle{0, id});
 
-    // A browser that drops vanishes at once; coming back, it gets a connection of its own.
+    // A browser that drops vanishes at once, and what it listed can no longer be closed.
     const WindowHandle alpha = source.walk()[0].handle;
     firefox.disconnectFromServer();
-    QTRY_VERIFY_WITH_TIMEOUT(!source.covers(4101) && source.walk().size() == 2, waitMs);
-    source.requestClose(alpha);
-    BridgePeer again(m_path);
-    again.sendHello(4101);
-    again.sendTabs({BridgePeer::tab(12, u"Alpha"_qs)});
-    QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 3, waitMs);
-    QVERIFY(source.walk()[2].handle != alpha && namesOf(source.walk())[2] == u"Alpha"_qs);
+    QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 2, waitMs);
+    for (const QByteArray &id : {alpha.id, QByteArray("999/12"), QByteArray("garbage")})
+        source.requestClose(WindowHandle{0, id});
     QCOMPARE(chromium.received(), Frames{R"({"close":12})"});
-    QVERIFY(firefox.received().isEmpty() && again.received().isEmpty());
-}
-
-void TestBridge::sourceReadsOddInputSafely()
-{
-    BridgeSource source(m_path);
-    BridgePeer peer(m_path);
-    peer.sendHello(4101);
-    for (const char *garbage : {"not json", "[1,2]", R"({"tabs":"none"})", R"({"close":1})", ""})
-        peer.send(garbage);
-    peer.send(QByteArray(FrameReader::maxFrameBytes + 10, ' '));
-    peer.sendTabs({BridgePeer::tab(1, QString(kMaxTextLength + 500, u'x')),
-                   QJsonObject{{u"id"_qs, 2}}, QJsonObject{{u"id"_qs, u"3"_qs}},
-                   QJsonObject{{u"id"_qs, 4.5}}, QJsonObject{{u"title"_qs, u"no id"_qs}}, u"tab"_qs,
-                   QJsonObject{{u"id"_qs, 5}, {u"title"_qs, 7}, {u"url"_qs, u"ok"_qs}}});
-    QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 3, waitMs);
-    const QList<BrowserPage> pages = source.walk();
-    QCOMPARE(pages[0].pageName->size(), kMaxTextLength);
-    QVERIFY(!pages[1].pageName && !pages[1].address && pages[1].handle.id.endsWith("/2"));
-    QVERIFY(!pages[2].pageName && pages[2].address == u"ok"_qs);
-    QVERIFY(source.covers(4101));
-    QJsonArray many; // longer than any real browser's list
-    for (int id = 0; id < kMaxRows + 100; ++id)
-        many.append(QJsonObject{{u"id"_qs, id}});
-    peer.sendTabs(many);
-    QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), kMaxRows, waitMs);
+    QVERIFY(firefox.received().isEmpty());
 }
 
 void TestBridge::sourceClosesConnectionsBeyondItsCap()
@@ -331,12 +283,8 @@ void TestBridge::sourceClosesConnectionsBeyondItsCap()
                              [](auto &p) { return p->isConnected(); });
     };
     QTRY_COMPARE_WITH_TIMEOUT(stillConnected(), BridgeSource::maxConnections, waitMs);
-    QCOMPARE(source.connectionCount(), BridgeSource::maxConnections);
     crowd.clear();
     QTRY_COMPARE_WITH_TIMEOUT(source.connectionCount(), 0, waitMs);
-    BridgePeer host(m_path);
-    host.sendHello(4101);
-    QTRY_VERIFY_WITH_TIMEOUT(source.covers(4101), waitMs);
 }
 
 void TestBridge::sourceListensAgainAfterItsServerStopped_data()
@@ -360,8 +308,7 @@ void TestBridge::sourceListensAgainAfterItsServerStopped()
         // The connection is made; taking it would need one more descriptor than there is.
         rlimit saved{};
         QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-        rlimit low = saved;
-        low.rlim_cur = static_cast<rlim_t>(fd) + 1;
+        const rlimit low{static_cast<rlim_t>(fd) + 1, saved.rlim_max};
         QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
         QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!source.isListening(), waitMs);
@@ -373,11 +320,11 @@ void TestBridge::sourceListensAgainAfterItsServerStopped()
     QTRY_VERIFY_WITH_TIMEOUT(source.isListening() && QFile::exists(m_path), waitMs);
     BridgePeer host(m_path);
     host.sendHello(4101);
-    QTRY_VERIFY_WITH_TIMEOUT(source.covers(4101), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(source.covers(::getppid()), waitMs);
     // A live program keeps its socket.
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"déjà utilisé"_qs));
     QVERIFY(!BridgeSource(m_path).isListening());
-    QVERIFY(source.covers(4101));
+    QVERIFY(source.covers(::getppid()));
 }
 
 QTEST_GUILESS_MAIN(TestBridge)

@@ -35,6 +35,20 @@ QList<BrowserPage> pagesOf(const QJsonArray &tabs)
     return pages;
 }
 
+// The parent of a process, from the PPid line of its status; 0 when it cannot be read.
+qint64 parentOf(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    // Files of /proc tell no size: read what the line's place needs, not until the end.
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.read(4096).split('\n')) {
+        if (line.startsWith("PPid:"))
+            return line.mid(5).trimmed().toLongLong();
+    }
+    return 0;
+}
+
 } // namespace
 
 BridgeSource::BridgeSource(const QString &socketPath) : m_socketPath(socketPath)
@@ -128,6 +142,9 @@ void BridgeSource::accept()
         auto connection = std::make_unique<Connection>();
         connection->serial = freeSerial();
         connection->socket = socket;
+        // The host is the peer the kernel names, and its browser the process that started it:
+        // whatever a peer says of itself, it can only cover its own parent.
+        connection->browserPid = parentOf(peer->pid);
         Connection *own = connection.get();
         m_connections.push_back(std::move(connection));
         QObject::connect(socket, &QLocalSocket::readyRead, &m_server, [this, own] { read(*own); });
@@ -147,9 +164,7 @@ void BridgeSource::read(Connection &connection)
         const auto message = BridgeMessages::parse(frame->payload);
         if (!message)
             continue;
-        if (const QJsonValue hello = message->value(u"hello"); hello.isObject()) {
-            connection.browserPid =
-                BridgeMessages::integerOf(hello.toObject().value(u"browserPid")).value_or(0);
+        if (message->value(u"hello").isObject()) {
             // The browser counts as covered from now on, before its first list comes.
             m_snapshot.publish(connection.serial, connection.browserPid, {});
         } else if (BridgeMessages::isTabs(*message)) {

@@ -33,8 +33,8 @@ public:
     void requestClose(const WindowHandle &handle) override;
 
     bool isListening() const { return m_server.isListening(); }
-    // Whether a connected host named this process as its browser.
-    bool covers(qint64 pid) const { return m_snapshot.covers(pid); }
+    // Whether this process started a connected host that said hello: the browser it runs for.
+    bool covers(qint64 pid) const { return pid > 0 && m_snapshot.covers(pid); }
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
 
     // Far more browser profiles than anyone runs at once; a connection beyond is closed at once,
