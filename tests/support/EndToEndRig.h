@@ -3,6 +3,7 @@
 #include "app/StartUp.h"
 #include "platform/CompositeBrowserSource.h"
 #include "sources/tabs/TabSourceSettings.h"
+#include "sources/x11/X11BrowserSource.h"
 #include "support/BrowserProcess.h"
 #include "support/ListRows.h"
 #include "support/RecordingOpener.h"
@@ -61,11 +62,9 @@ private:
     // from a page that is being closed.
     void serve(QTcpSocket *socket)
     {
-        const QByteArray request = socket->property("request").toByteArray() + socket->readAll();
-        socket->setProperty("request", request);
-        if (!request.contains("\r\n\r\n") || socket->property("answered").toBool())
+        const QByteArray request = socket->peek(socket->bytesAvailable());
+        if (!request.contains("\r\n\r\n") || socket->state() != QAbstractSocket::ConnectedState)
             return;
-        socket->setProperty("answered", true);
         const QString path = QUrl(QString::fromLatin1(request.split(' ').value(1))).path();
         m_served.insert(path);
         if (path.startsWith(u"/gone/"))
@@ -114,6 +113,10 @@ struct EndToEndRig
     }
     // In initTestCase.
     void verifyReady() { QVERIFY2(runtime.isValid() && display->isConnected(), "no X display"); }
+    static void x11Only(CompositeBrowserSource &source)
+    {
+        source.addBackend(std::make_unique<X11BrowserSource>());
+    }
     // In init(), for tests whose rows are browsers ("chromium", "firefox") and those that use
     // Chromium.
     static void skipUnlessInstalled()
@@ -163,13 +166,13 @@ struct ProgramRig
     QSet<QString> pageNames() const { return set(column(form->ListView1, 0)); }
     QSet<QString> addresses() const { return set(column(form->ListView1, 1)) - QSet{QString()}; }
     // The journal's rows, as (keyword, address).
-    QSet<QPair<QString, QString>> journal() const
+    using Journal = QSet<QPair<QString, QString>>;
+    Journal journal() const
     {
-        QSet<QPair<QString, QString>> rows;
-        for (int r = 0; r < closings(); ++r)
-            rows.insert({form->ListView4->topLevelItem(r)->text(1),
-                         form->ListView4->topLevelItem(r)->text(2)});
-        return rows;
+        Journal pairs;
+        for (const QStringList &row : rows(form->ListView4))
+            pairs.insert({row.value(1), row.value(2)});
+        return pairs;
     }
     int closings() const { return form->ListView4->topLevelItemCount(); }
     static QSet<QString> set(const QStringList &texts) { return {texts.begin(), texts.end()}; }
