@@ -1,9 +1,14 @@
 #include "app/BrowserBackends.h"
+#include "bridge/BridgeSocketPath.h"
+#include "sources/bridge/BridgeSource.h"
+#include "sources/bridge/HostManifests.h"
 #include "support/EndToEndRig.h"
 
 #include <QLabel>
 #include <QStandardPaths>
 #include <QTest>
+
+#include <csignal>
 
 namespace {
 
@@ -17,43 +22,88 @@ QString scriptedPage(const QString &script)
            QString::fromLatin1(html.toUtf8().toPercentEncoding());
 }
 
+const QString host = QStringLiteral(VEXLOR_APP_FOLDER "/vexlor-popup-bridge");
+const QString packages = QStringLiteral(VEXLOR_APP_FOLDER "/bridge/");
+
+// A headless browser with a fresh profile, the bridge extension, and the host's manifests as
+// the program's per-user installation writes them, opening the address.
+std::unique_ptr<BrowserProcess> startBrowser(const QString &kind, const QString &address)
+{
+    const auto install = [](const QString &home) {
+        writeHostManifests({home, home + u"/.config"_qs, home + u"/system"_qs},
+                           QStringLiteral(VEXLOR_APP_FOLDER));
+        writeAll(home + u"/profile/extensions/popup-bridge@vexlor.fr.xpi"_qs,
+                 readBytes(packages + u"vexlor-popup-bridge.xpi"_qs));
+    };
+    const QStringList chromiumExtension = {u"--load-extension="_qs + packages + u"chromium"_qs};
+    return std::make_unique<BrowserProcess>(
+        kind, BrowserProcess::Headless,
+        (kind == u"chromium" ? chromiumExtension : QStringList()) + QStringList{address}, install);
+}
+
+// The bridge host that the browser started, or 0.
+qint64 hostOf(const BrowserProcess &browser)
+{
+    return BrowserProcess::processesWith(browser.marker(), u"vexlor-popup-bridge"_qs).value(0);
+}
+
+// The whole program with the bridge as its only page source.
+struct BridgedProgram
+{
+    BridgeSource *bridge = nullptr;
+    ProgramRig rig{"\"Casino\"\r\n\"PUB-ZONE\"\r\n", [this](CompositeBrowserSource &source) {
+                       auto backend = std::make_unique<BridgeSource>();
+                       bridge = backend.get();
+                       source.addBackend(std::move(backend));
+                   }};
+};
+
 } // namespace
 
 // The whole program closing pages of real Chromium and Firefox: whole windows through X11, and
-// single tabs through DevTools and WebDriver BiDi; and pages made to hurt it.
+// single tabs through DevTools and WebDriver BiDi, popups through the bridge's extension and its
+// host; and pages made to hurt it.
 class TestBrowsers : public QObject
 {
     Q_OBJECT
     EndToEndRig m_rig;
 
 private slots:
-    void initTestCase() { m_rig.verifyReady(); }
+    void initTestCase();
     void init() { EndToEndRig::skipUnlessInstalled(); }
     void windowWithAMatchingTitleIsClosedAndNoOther_data() { EndToEndRig::browserRows(); }
     void windowWithAMatchingTitleIsClosedAndNoOther();
     void matchingTabsAreClosedNotTheirWindow_data() { EndToEndRig::browserRows(); }
     void matchingTabsAreClosedNotTheirWindow();
-    void hostileTitlesAndAKilledBrowserLeaveTheScanGoing();
-    void pageThatRefusesToBeLeftIsMatchedAgain();
+    void hostilePagesLeaveTheScanGoing();
+    void popupsClosedOnceAcrossRestartsOfProgramAndHost_data() { EndToEndRig::browserRows(); }
+    void popupsClosedOnceAcrossRestartsOfProgramAndHost();
+    void killedTestLeavesNoBrowserNorHost_data() { EndToEndRig::browserRows(); }
+    void killedTestLeavesNoBrowserNorHost();
 };
+
+void TestBrowsers::initTestCase()
+{
+    m_rig.verifyReady();
+    QCOMPARE(bridgeSocketPath(), m_rig.runtime.path() + u"/vexlor-popup/bridge"_qs);
+    QVERIFY2(QFileInfo::exists(host) && QFileInfo::exists(packages + u"vexlor-popup-bridge.xpi"_qs),
+             "build the vexlor-popup target first");
+}
 
 // Two browsers, each with a window of its own: the one whose title holds both keywords, in
 // another case, among markup and a CR LF, is closed and its process ends; the status line names
-// its page as plain text without the browser's name, and nothing in the title is fetched. The
-// other browser stays.
+// its page as plain text without the browser's name. The other browser stays.
 void TestBrowsers::windowWithAMatchingTitleIsClosedAndNoOther()
 {
     QFETCH(QString, kind);
-    const QString trap = m_rig.pages.url(u"Piège"_qs, u"trap"_qs);
     ProgramRig program("\"CaSiNo\"\r\n", EndToEndRig::x11Only);
     program.addKeyword(u", la pub"_qs);
     const QString spared = u"Recettes de cuisine"_qs;
     // The browser collapses the CR LF into a blank, so both keywords match.
-    const QString title = u"Le CASINO, \r\nla pub <img src=\"%1\"> <b>gras</b> du café"_qs;
-    const QString closed = title.arg(trap).replace(u" \r\n"_qs, u" "_qs);
+    const QString title = u"Le CASINO, \r\nla pub <img src=\"/trap\"> <b>gras</b> du café"_qs;
+    const QString closed = QString(title).replace(u" \r\n"_qs, u" "_qs);
     BrowserProcess keep(kind, BrowserProcess::Windowed, {m_rig.pages.url(spared, u"spared"_qs)});
-    BrowserProcess gambling(kind, BrowserProcess::Windowed,
-                            {m_rig.pages.url(title.arg(trap), u"closed"_qs)});
+    BrowserProcess gambling(kind, BrowserProcess::Windowed, {m_rig.pages.url(title, u"closed"_qs)});
 
     QTRY_VERIFY_WITH_TIMEOUT(!gambling.isRunning(), startTimeoutMs);
     QTRY_VERIFY_WITH_TIMEOUT(program.pageNames().contains(spared), startTimeoutMs);
@@ -64,7 +114,6 @@ void TestBrowsers::windowWithAMatchingTitleIsClosedAndNoOther()
     QCOMPARE(program.form->sb->text(),
              u"Fermeture: %1     (Total:%2)"_qs.arg(closed).arg(program.closings()));
     QCOMPARE(program.form->sb->textFormat(), Qt::PlainText);
-    QVERIFY(!m_rig.pages.wasServed(trap));
 }
 
 // A browser with remote debugging shows each tab with its address: a keyword in the title
@@ -105,36 +154,29 @@ void TestBrowsers::matchingTabsAreClosedNotTheirWindow()
     QVERIFY(program.journal().contains({u"SPARED"_qs, cafe}));
 }
 
-// A Chromium tab whose title changes every 10 ms among 100,000 characters, control characters,
-// direction marks, a lone surrogate and markup, read through DevTools until its browser is
-// killed: the scan goes on, and nothing in a title is fetched.
-void TestBrowsers::hostileTitlesAndAKilledBrowserLeaveTheScanGoing()
+// Pages made to hurt the program, in Chromium. A tab whose title changes every 10 ms among
+// 100,000 characters, control characters, direction marks, a lone surrogate and markup, read
+// through DevTools until its browser is killed. Then a page the user touched, which refuses to be
+// left: Chromium asks "Leave site?" and keeps the window, and the program matches it again at
+// every tick. The scan goes on throughout.
+void TestBrowsers::hostilePagesLeaveTheScanGoing()
 {
-    const QString trap = m_rig.pages.url(u"Piège"_qs, u"trap"_qs);
     ProgramRig program(
         {}, [this](CompositeBrowserSource &source) { addBrowserBackends(source, m_rig.tabs); });
     const QString churn = u"const titles = ['x'.repeat(100000), 'a\\u0001\\u0007\\u001b[31mb', "
                           u"'\\u202eenilno\\u200f \\u061c', 'half \\ud800 pair', "
-                          u"'<a href=\"%1\">lien</a>'];"
+                          u"'<a href=\"/trap\">lien</a>'];"
                           u"let n = 0; setInterval(() => { document.title = 'churn ' + n + ' ' + "
-                          u"titles[n++ % titles.length]; }, 10);"_qs.arg(trap);
+                          u"titles[n++ % titles.length]; }, 10);"_qs;
     BrowserProcess churning(u"chromium"_qs, BrowserProcess::RemoteDebugging, {scriptedPage(churn)});
     m_rig.see(churning);
     QSet<QString> seen;
     QTRY_VERIFY_WITH_TIMEOUT((seen += program.pageNames(), seen.size() > 5), startTimeoutMs);
     churning.kill();
     QTRY_VERIFY_WITH_TIMEOUT(program.pageNames().isEmpty(), scanTimeoutMs);
-    QVERIFY(program.form->Timer1->isActive());
-    QVERIFY(!m_rig.pages.wasServed(trap));
-}
 
-// A page the user touched may refuse to be left: Chromium then asks "Leave site?" and keeps the
-// window. The program matches it again at every tick and goes on scanning.
-void TestBrowsers::pageThatRefusesToBeLeftIsMatchedAgain()
-{
     if (QStandardPaths::findExecutable(u"xdotool"_qs).isEmpty())
         QSKIP("xdotool is not installed");
-    ProgramRig program({}, EndToEndRig::x11Only);
     BrowserProcess stubborn(u"chromium"_qs, BrowserProcess::Windowed,
                             {u"--window-position=0,0"_qs, u"--window-size=600,400"_qs,
                              scriptedPage(u"document.title = 'Reste ici'; document.onclick = () => "
@@ -156,6 +198,82 @@ void TestBrowsers::pageThatRefusesToBeLeftIsMatchedAgain()
     QVERIFY(program.pageNames().contains(u"Reste ici touchée"_qs));
     QCOMPARE(column(program.form->ListView2, 0), QStringList{QString::number(program.closings())});
     QVERIFY(program.form->Timer1->isActive());
+}
+
+// The browser runs before the program. A page opens popups: those whose title or address holds
+// a keyword, in another case, are closed once each; their opener and the others stay. The
+// program is restarted, then the host is killed and the browser starts another: each time the
+// bridge comes back. A browser that dies takes its tabs with it.
+void TestBrowsers::popupsClosedOnceAcrossRestartsOfProgramAndHost()
+{
+    QFETCH(QString, kind);
+    TitledPageServer &pages = m_rig.pages;
+    const QString opener = pages.url(u"Garden news"_qs, kind + u"/opener"_qs);
+    const auto browser = startBrowser(kind, opener);
+    QTRY_VERIFY_WITH_TIMEOUT(hostOf(*browser) > 0, startTimeoutMs);
+
+    auto program = std::make_unique<BridgedProgram>();
+    QTRY_VERIFY_WITH_TIMEOUT(program->rig.addresses().contains(opener), scanTimeoutMs);
+    QCOMPARE(program->bridge->connectionCount(), 1);
+    QVERIFY(program->bridge->covers(browser->pid()));
+    const QString byTitle = pages.url(u"Big CASINO night"_qs, kind + u"/a"_qs);
+    const QString byAddress = pages.url(u"Quiet reading"_qs, kind + u"/pub-zone/b"_qs);
+    const QString cafe = pages.url(u"Cuisine — café ☕"_qs, kind + u"/c?x=1"_qs);
+    pages.openFromPage({byTitle, byAddress, cafe});
+    QTRY_VERIFY_WITH_TIMEOUT(pages.isGone(byTitle) && pages.isGone(byAddress), scanTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(program->rig.addresses(), (QSet{opener, cafe}), scanTimeoutMs);
+    QCOMPARE(program->rig.journal(),
+             ProgramRig::Journal({{u"Casino"_qs, byTitle}, {u"PUB-ZONE"_qs, byAddress}}));
+    // A tab asked to close is hidden from walks for one second only: had one outlived that,
+    // the next ticks would have matched and journalled it again.
+    const int ticks = program->rig.ticks;
+    QTRY_VERIFY_WITH_TIMEOUT(program->rig.ticks >= ticks + 4, scanTimeoutMs);
+    QCOMPARE(program->rig.closings(), 2);
+    QVERIFY(!pages.isGone(cafe));
+
+    program.reset();
+    program = std::make_unique<BridgedProgram>();
+    QTRY_VERIFY_WITH_TIMEOUT(program->rig.addresses().contains(opener), scanTimeoutMs);
+    QCOMPARE(program->bridge->connectionCount(), 1);
+    const QString again = pages.url(u"Calm page"_qs, kind + u"/casino/again"_qs);
+    pages.openFromPage({again});
+    QTRY_VERIFY_WITH_TIMEOUT(pages.isGone(again), scanTimeoutMs);
+    QCOMPARE(program->rig.journal(), ProgramRig::Journal({{u"Casino"_qs, again}}));
+
+    const qint64 killed = hostOf(*browser);
+    QCOMPARE(::kill(pid_t(killed), SIGKILL), 0);
+    // The extension waits up to 30 s between two tries of its host.
+    QTRY_VERIFY_WITH_TIMEOUT((!QSet<qint64>{0, killed}.contains(hostOf(*browser))), 45000);
+    QTRY_COMPARE_WITH_TIMEOUT(program->bridge->connectionCount(), 1, scanTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(program->rig.addresses().contains(opener), scanTimeoutMs);
+
+    browser->kill();
+    QTRY_COMPARE_WITH_TIMEOUT(program->bridge->connectionCount(), 0, scanTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(program->rig.addresses().isEmpty(), scanTimeoutMs);
+    QVERIFY(!program->bridge->covers(browser->pid()));
+}
+
+// A test killed outright, as a timeout kills it, leaves none of the processes it started:
+// neither a browser, whose extension would connect to the user's next program, nor its host.
+void TestBrowsers::killedTestLeavesNoBrowserNorHost()
+{
+    QFETCH(QString, kind);
+    const QString run = u"VEXLOR_KILLED_RUN"_qs;
+    const QByteArray marker = (run + u'=' + m_rig.runtime.path()).toLocal8Bit();
+    QProcess test;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(run, m_rig.runtime.path());
+    test.setProcessEnvironment(environment);
+    test.setStandardOutputFile(QProcess::nullDevice());
+    test.start(QCoreApplication::applicationFilePath(),
+               {u"popupsClosedOnceAcrossRestartsOfProgramAndHost:"_qs + kind});
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !BrowserProcess::processesWith(marker, u"vexlor-popup-bridge"_qs).isEmpty(),
+        startTimeoutMs);
+    test.kill();
+    QVERIFY(test.waitForFinished());
+    QTRY_COMPARE_WITH_TIMEOUT(BrowserProcess::processesWith(marker), QList<qint64>(),
+                              scanTimeoutMs);
 }
 
 QTEST_MAIN(TestBrowsers)

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "support/TestFiles.h"
+
 #include <csignal>
 #include <functional>
 #include <sys/prctl.h>
@@ -15,7 +17,7 @@
 // and nothing that reaches the network by itself, opening the addresses. It leads a process
 // group of its own, ended as a whole when the object goes, and the kernel kills it when the
 // test process dies first; its helpers and native hosts then lose their pipes and end too.
-// prepare gets the browser's home folder before it starts; userJs goes to Firefox's profile.
+// prepare gets the browser's home folder before it starts.
 // Chromium's profile is its default one in that home, where its per-user settings go too.
 class BrowserProcess
 {
@@ -27,16 +29,14 @@ public:
         RemoteDebugging = 2
     };
     BrowserProcess(const QString &kind, int options, const QStringList &addresses,
-                   const QByteArray &userJs = {},
                    const std::function<void(const QString &home)> &prepare = {})
         : m_profile(m_home.filePath(kind == u"chromium" ? u".config/chromium"_qs : u"profile"_qs))
     {
         // Keeps first-run and update pages from replacing ours, lets a data: URL given on the
-        // command line open as a page, and lets pages open popups.
-        QDir().mkpath(m_profile);
-        QFile file(m_profile + u"/user.js"_qs);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(R"(user_pref("browser.shell.checkDefaultBrowser", false);
+        // command line open as a page, lets pages open popups, and takes an unsigned add-on
+        // dropped into the profile.
+        writeAll(m_profile + u"/user.js"_qs,
+                 R"(user_pref("browser.shell.checkDefaultBrowser", false);
 user_pref("browser.startup.homepage_override.mstone", "ignore");
 user_pref("startup.homepage_welcome_url", "");
 user_pref("startup.homepage_welcome_url.additional", "");
@@ -46,7 +46,10 @@ user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
 user_pref("app.update.enabled", false);
 user_pref("security.data_uri.block_toplevel_data_uri_navigations", false);
 user_pref("dom.disable_open_during_load", false);
-)" + userJs);
+user_pref("xpinstall.signatures.required", false);
+user_pref("extensions.autoDisableScopes", 0);
+user_pref("extensions.enabledScopes", 15);
+)");
         if (prepare)
             prepare(m_home.path());
         const bool chromium = kind == u"chromium";
@@ -55,8 +58,8 @@ user_pref("dom.disable_open_during_load", false);
             arguments =
                 u"--no-first-run --no-default-browser-check --disable-background-networking "
                 "--disable-component-update --disable-sync --disable-gpu --disable-quic "
-                "--disable-dev-shm-usage --password-store=basic --disable-popup-blocking"_qs.split(
-                    u' ') +
+                "--disable-dev-shm-usage --password-store=basic --disable-popup-blocking "
+                "--disable-features=DisableLoadExtensionCommandLineSwitch"_qs.split(u' ') +
                 QStringList{u"--user-data-dir="_qs + m_profile};
         if (options & Headless)
             arguments.append(chromium ? u"--headless=new"_qs : u"--headless"_qs);

@@ -28,8 +28,9 @@ constexpr int scanTimeoutMs = 30000;
 
 // Serves on 127.0.0.1 pages whose titles the test chooses, at addresses that do not hold them.
 // Every page tells the server when it goes away, so that the test learns when a browser really
-// closed it. An opener page opens, with window.open, every address handed to openFromPage(), as
-// a page opens popups; it asks for them again 100 ms after each answer, so none opens twice.
+// closed it. A page whose path ends in "/opener" opens, with window.open, every address handed to
+// openFromPage(), as a page opens popups; it asks for them again 100 ms after each answer, so
+// none opens twice.
 class TitledPageServer
 {
 public:
@@ -38,23 +39,19 @@ public:
         m_server.listen(QHostAddress::LocalHost);
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                socket->setParent(&m_server);
                 QObject::connect(socket, &QTcpSocket::readyRead, socket,
                                  [=, this] { serve(socket); });
                 QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             }
         });
     }
-    QString url(const QString &title, const QString &path, bool opener = false)
+    QString url(const QString &title, const QString &path)
     {
         const QString address = u"http://127.0.0.1:%1/"_qs.arg(m_server.serverPort()) + path;
         m_titles.insert(QUrl(address).path(), title);
-        if (opener)
-            m_openers.insert(QUrl(address).path());
         return address;
     }
     void openFromPage(const QStringList &addresses) { m_toOpen += addresses; }
-    bool wasServed(const QString &address) const { return m_served.contains(QUrl(address).path()); }
     bool isGone(const QString &address) const { return m_gone.contains(QUrl(address).path()); }
 
 private:
@@ -66,7 +63,6 @@ private:
         if (!request.contains("\r\n\r\n") || socket->state() != QAbstractSocket::ConnectedState)
             return;
         const QString path = QUrl(QString::fromLatin1(request.split(' ').value(1))).path();
-        m_served.insert(path);
         if (path.startsWith(u"/gone/"))
             m_gone.insert(path.mid(5));
         QByteArray body;
@@ -75,7 +71,7 @@ private:
                    m_titles.value(path).toHtmlEscaped().toUtf8() +
                    "</title><p>Vexlor test page<script>addEventListener('pagehide', () => "
                    "navigator.sendBeacon('/gone' + location.pathname));" +
-                   (m_openers.contains(path)
+                   (path.endsWith(u"/opener")
                         ? "(async function poll() { try { const answer = await fetch('/to-open', "
                           "{cache: 'no-store'}); for (const address of (await answer.text())"
                           ".split('\\n').filter(a => a)) window.open(address); } catch (e) {} "
@@ -92,7 +88,7 @@ private:
 
     QTcpServer m_server;
     QHash<QString, QString> m_titles; // by decoded path, as the sets below
-    QSet<QString> m_openers, m_served, m_gone;
+    QSet<QString> m_gone;
     QStringList m_toOpen;
 };
 
@@ -117,8 +113,7 @@ struct EndToEndRig
     {
         source.addBackend(std::make_unique<X11BrowserSource>());
     }
-    // In init(), for tests whose rows are browsers ("chromium", "firefox") and those that use
-    // Chromium.
+    // In init(): rows are browsers ("chromium", "firefox"), tests without rows use Chromium.
     static void skipUnlessInstalled()
     {
         const QString kind = QString::fromLatin1(QTest::currentDataTag());
@@ -133,8 +128,8 @@ struct EndToEndRig
     }
     void see(const BrowserProcess &browser)
     {
-        const QString pid = QString::number(browser.pid());
-        QFile::link(u"/proc/"_qs + pid, tabs.procRoot + u'/' + pid);
+        QFile::link(u"/proc/%1"_qs.arg(browser.pid()),
+                    tabs.procRoot + u"/%1"_qs.arg(browser.pid()));
     }
 
     QTemporaryDir runtime;
