@@ -2,15 +2,12 @@
 
 #include "app/StartUp.h"
 #include "platform/CompositeBrowserSource.h"
-#include "sources/tabs/TabSourceSettings.h"
-#include "sources/x11/X11BrowserSource.h"
 #include "support/BrowserProcess.h"
 #include "support/ListRows.h"
 #include "support/RecordingOpener.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestFiles.h"
-#include "support/X11TestDisplay.h"
 #include "ui/Form1.h"
 
 #include <QHash>
@@ -90,52 +87,6 @@ private:
     QHash<QString, QString> m_titles; // by decoded path, as the sets below
     QSet<QString> m_gone;
     QStringList m_toOpen;
-};
-
-// What an end-to-end test keeps for its whole run: a runtime folder of its own, so that the
-// bridge's socket and every temporary file are the test's and no other program's; the X display
-// held steady; the page server; and the settings of tab-level backends that look for browsers
-// in a /proc of the test's own, where see() puts the test's browsers and no other.
-struct EndToEndRig
-{
-    EndToEndRig()
-    {
-        QFile::setPermissions(runtime.path(),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-        qputenv("TMPDIR", QFile::encodeName(runtime.path()));
-        QDir().mkpath(tabs.procRoot = runtime.filePath(u"proc"_qs));
-        QFile::link(u"/proc/net"_qs, tabs.procRoot + u"/net"_qs);
-    }
-    // In initTestCase.
-    void verifyReady() { QVERIFY2(runtime.isValid() && display->isConnected(), "no X display"); }
-    static void x11Only(CompositeBrowserSource &source)
-    {
-        source.addBackend(std::make_unique<X11BrowserSource>());
-    }
-    // In init(): rows are browsers ("chromium", "firefox"), tests without rows use Chromium.
-    static void skipUnlessInstalled()
-    {
-        const QString kind = QString::fromLatin1(QTest::currentDataTag());
-        if (!BrowserProcess::isInstalled(kind.isEmpty() ? u"chromium"_qs : kind))
-            QSKIP("the browser is not installed");
-    }
-    static void browserRows()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("chromium") << u"chromium"_qs;
-        QTest::newRow("firefox") << u"firefox"_qs;
-    }
-    void see(const BrowserProcess &browser)
-    {
-        QFile::link(u"/proc/%1"_qs.arg(browser.pid()),
-                    tabs.procRoot + u"/%1"_qs.arg(browser.pid()));
-    }
-
-    QTemporaryDir runtime;
-    std::unique_ptr<X11TestDisplay> display = X11TestDisplay::connectSteadily(30000);
-    TitledPageServer pages;
-    TabSourceSettings tabs;
 };
 
 // The whole program over the page sources the test gives it: its window built and started as
