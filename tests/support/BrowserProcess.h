@@ -43,7 +43,6 @@ user_pref("startup.homepage_welcome_url.additional", "");
 user_pref("browser.aboutwelcome.enabled", false);
 user_pref("datareporting.policy.dataSubmissionEnabled", false);
 user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
-user_pref("app.update.enabled", false);
 user_pref("security.data_uri.block_toplevel_data_uri_navigations", false);
 user_pref("dom.disable_open_during_load", false);
 user_pref("xpinstall.signatures.required", false);
@@ -88,14 +87,8 @@ user_pref("extensions.enabledScopes", 15);
     }
     ~BrowserProcess()
     {
-        if (m_group <= 0)
-            return;
-        ::kill(-pid_t(m_group), SIGTERM);
-        if (!m_process.waitForFinished(15000))
-            m_process.kill();
-        m_process.waitForFinished();
-        // Helpers that outlive the browser itself are still in its process group.
-        ::kill(-pid_t(m_group), SIGKILL);
+        if (m_group > 0)
+            kill();
     }
     BrowserProcess(const BrowserProcess &) = delete;
     BrowserProcess &operator=(const BrowserProcess &) = delete;
@@ -111,7 +104,8 @@ user_pref("extensions.enabledScopes", 15);
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     qint64 pid() const { return m_group; }
     QString profile() const { return m_profile; }
-    // Ends the browser and every helper in its group at once, as a crash would.
+    // Ends the browser and every helper in its group at once, as a crash would: the profile is
+    // thrown away, so nothing needs a clean exit.
     void kill()
     {
         ::kill(-pid_t(m_group), SIGKILL);

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "app/BrowserBackends.h"
 #include "app/StartUp.h"
 #include "platform/CompositeBrowserSource.h"
+#include "sources/tabs/TabSourceSettings.h"
+#include "sources/x11/X11BrowserSource.h"
 #include "support/BrowserProcess.h"
 #include "support/ListRows.h"
 #include "support/RecordingOpener.h"
@@ -18,16 +21,12 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <functional>
-
 constexpr int startTimeoutMs = 90000;
 constexpr int scanTimeoutMs = 30000;
 
 // Serves on 127.0.0.1 pages whose titles the test chooses, at addresses that do not hold them.
-// Every page tells the server when it goes away, so that the test learns when a browser really
-// closed it. A page whose path ends in "/opener" opens, with window.open, every address handed to
-// openFromPage(), as a page opens popups; it asks for them again 100 ms after each answer, so
-// none opens twice.
+// Every page tells the server when it goes away, so the test learns when a browser really closed
+// it. A page whose path ends in "/opener" opens, as popups, the addresses given to openFromPage().
 class TitledPageServer
 {
 public:
@@ -52,8 +51,7 @@ public:
     bool isGone(const QString &address) const { return m_gone.contains(QUrl(address).path()); }
 
 private:
-    // One request per connection: the answer closes it. sendBeacon still reaches the server
-    // from a page that is being closed.
+    // One request per connection. sendBeacon still reaches the server from a closing page.
     void serve(QTcpSocket *socket)
     {
         const QByteArray request = socket->peek(socket->bytesAvailable());
@@ -89,15 +87,18 @@ private:
     QStringList m_toOpen;
 };
 
-// The whole program over the page sources the test gives it: its window built and started as
-// at log-on with the keyword file given, its timer scanning twice a second.
+// The whole program, its window built and started as at log-on with the keyword file given,
+// its timer scanning twice a second. It reads windows over X11 alone, or, given the settings of
+// tab-level backends, through every backend the program has.
 struct ProgramRig
 {
-    ProgramRig(const QByteArray &keywordFile,
-               const std::function<void(CompositeBrowserSource &)> &addBackends)
+    ProgramRig(const QByteArray &keywordFile, const TabSourceSettings *tabs = nullptr)
     {
         writeBytes(folder.filePath(u"mtrl.dll"_qs), keywordFile);
-        addBackends(source);
+        if (tabs)
+            addBrowserBackends(source, *tabs);
+        else
+            source.addBackend(std::make_unique<X11BrowserSource>());
         form =
             std::make_unique<Form1>(Form1Services{source, sound, dialogs, opener, folder.path()});
         runStartUp(*form);
