@@ -83,10 +83,8 @@ private slots:
         if (!BrowserProcess::isInstalled(kind.isEmpty() ? u"chromium"_qs : kind))
             QSKIP("the browser is not installed");
     }
-    void windowWithAMatchingTitleIsClosedAndNoOther_data() { browserRows(); }
-    void windowWithAMatchingTitleIsClosedAndNoOther();
-    void matchingTabsAreClosedNotTheirWindow_data() { browserRows(); }
-    void matchingTabsAreClosedNotTheirWindow();
+    void matchingWindowsAndTabsAreClosedAndNoOther_data() { browserRows(); }
+    void matchingWindowsAndTabsAreClosedAndNoOther();
     void hostilePagesLeaveTheScanGoing();
     void popupsClosedOnceAcrossRestartsOfProgramAndHost_data() { browserRows(); }
     void popupsClosedOnceAcrossRestartsOfProgramAndHost();
@@ -106,36 +104,13 @@ void TestBrowsers::initTestCase()
              "build the vexlor-popup target first");
 }
 
-// Two browsers, each with a window of its own: the one whose title holds both keywords, in
-// another case, among markup and a CR LF, is closed and its process ends; the status line names
-// its page as plain text without the browser's name. The other browser stays.
-void TestBrowsers::windowWithAMatchingTitleIsClosedAndNoOther()
-{
-    QFETCH(QString, kind);
-    ProgramRig program("\"CaSiNo\"\r\n");
-    program.addKeyword(u", la pub"_qs);
-    const QString spared = u"Recettes de cuisine"_qs;
-    // The browser collapses the CR LF into a blank, so both keywords match.
-    const QString title = u"Le CASINO, \r\nla pub <img src=\"/trap\"> <b>gras</b> du café"_qs;
-    const QString closed = QString(title).replace(u" \r\n"_qs, u" "_qs);
-    BrowserProcess keep(kind, BrowserProcess::Windowed, {m_pages.url(spared, u"spared"_qs)});
-    BrowserProcess gambling(kind, BrowserProcess::Windowed, {m_pages.url(title, u"closed"_qs)});
-
-    QTRY_VERIFY_WITH_TIMEOUT(!gambling.isRunning(), startTimeoutMs);
-    QTRY_VERIFY_WITH_TIMEOUT(program.pageNames().contains(spared), startTimeoutMs);
-    QVERIFY(keep.isRunning());
-    QCOMPARE(program.journal(),
-             ProgramRig::Journal({{u"CaSiNo"_qs, QString()}, {u", la pub"_qs, QString()}}));
-    QCOMPARE(program.form->sb->text(),
-             u"Fermeture: %1     (Total:%2)"_qs.arg(closed).arg(program.closings()));
-    QCOMPARE(program.form->sb->textFormat(), Qt::PlainText);
-}
-
-// A browser with remote debugging shows each tab with its address: a keyword in the title
-// alone or in the address alone, each in another case, closes that tab and leaves the others
-// and their window. The last tab goes too: Firefox ignores a request to close it, so the
-// program closes its window instead, which ends the browser.
-void TestBrowsers::matchingTabsAreClosedNotTheirWindow()
+// Two browsers. One without remote debugging has a window whose title holds both keywords, in
+// another case, among markup and a CR LF: the window is closed and the browser ends, and the
+// status line names its page as plain text without the browser's name. The other shows each tab
+// with its address: a keyword in the title alone or in the address alone closes that tab and
+// leaves the others and their window. Its last tab goes too: Firefox ignores a request to close
+// it, so the program closes its window instead, which ends the browser.
+void TestBrowsers::matchingWindowsAndTabsAreClosedAndNoOther()
 {
     QFETCH(QString, kind);
     const QString garden = m_pages.url(u"Garden news"_qs, kind + u"/spared/a"_qs);
@@ -145,19 +120,32 @@ void TestBrowsers::matchingTabsAreClosedNotTheirWindow()
     BrowserProcess browser(kind, BrowserProcess::RemoteDebugging,
                            {garden, byTitle, byAddress, cafe});
     see(browser);
-    ProgramRig program({}, &m_tabs);
+    ProgramRig program("\"CaSiNo\"\r\n", &m_tabs);
+    program.addKeyword(u", la pub"_qs);
+    // The browser collapses the CR LF into a blank, so both keywords match.
+    const QString title = u"Le CASINO, \r\nla pub <img src=\"/trap\"> <b>gras</b> du café"_qs;
+    BrowserProcess gambling(kind, BrowserProcess::Windowed,
+                            {m_pages.url(title, kind + u"/closed"_qs)});
+    QTRY_VERIFY_WITH_TIMEOUT(!gambling.isRunning(), startTimeoutMs);
+    QCOMPARE(program.journal(),
+             ProgramRig::Journal({{u"CaSiNo"_qs, QString()}, {u", la pub"_qs, QString()}}));
+    const int windowClosings = program.closings();
+    QCOMPARE(program.form->sb->text(),
+             u"Fermeture: %1     (Total:%2)"_qs.arg(QString(title).replace(u" \r\n"_qs, u" "_qs))
+                 .arg(windowClosings));
+    QCOMPARE(program.form->sb->textFormat(), Qt::PlainText);
+
     // Keywords come once the tabs are listed one by one: until then the window stands for
     // them, and a match would close it whole.
     QTRY_COMPARE_WITH_TIMEOUT(program.addresses(), (QSet{garden, byTitle, byAddress, cafe}),
                               startTimeoutMs);
     program.addKeyword(u"RouLette"_qs);
     program.addKeyword(u"PUB-ZONE"_qs);
-
     QTRY_VERIFY_WITH_TIMEOUT(m_pages.isGone(byTitle) && m_pages.isGone(byAddress), scanTimeoutMs);
     QTRY_COMPARE_WITH_TIMEOUT(program.addresses(), (QSet{garden, cafe}), scanTimeoutMs);
-    QCOMPARE(program.journal(),
-             ProgramRig::Journal({{u"RouLette"_qs, byTitle}, {u"PUB-ZONE"_qs, byAddress}}));
-    QCOMPARE(program.closings(), 2);
+    QVERIFY(program.journal().contains({u"RouLette"_qs, byTitle}));
+    QVERIFY(program.journal().contains({u"PUB-ZONE"_qs, byAddress}));
+    QCOMPARE(program.closings(), windowClosings + 2);
     QVERIFY(browser.isRunning());
 
     program.addKeyword(u"SPARED"_qs);
@@ -266,7 +254,6 @@ void TestBrowsers::killedTestLeavesNoBrowserNorHost()
     const QByteArray marker = "VEXLOR_KILLED_RUN=" + QFile::encodeName(m_runtime.path());
     QProcess test;
     test.setEnvironment(QProcess::systemEnvironment() << QString::fromLocal8Bit(marker));
-    test.setStandardOutputFile(QProcess::nullDevice());
     test.start(QCoreApplication::applicationFilePath(),
                {u"popupsClosedOnceAcrossRestartsOfProgramAndHost:"_qs + kind});
     QTRY_VERIFY_WITH_TIMEOUT(

@@ -17,8 +17,7 @@
 // and nothing that reaches the network by itself, opening the addresses. It leads a process
 // group of its own, ended as a whole when the object goes, and the kernel kills it when the
 // test process dies first; its helpers and native hosts then lose their pipes and end too.
-// prepare gets the browser's home folder before it starts.
-// Chromium's profile is its default one in that home, where its per-user settings go too.
+// prepare gets the browser's home folder, where Chromium's profile is its default one.
 class BrowserProcess
 {
 public:
@@ -69,7 +68,6 @@ user_pref("extensions.enabledScopes", 15);
             arguments.append(u"--no-sandbox"_qs);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(u"MOZ_HEADLESS"_qs);
-        environment.insert(u"MOZ_CRASHREPORTER_DISABLE"_qs, u"1"_qs);
         environment.insert(u"HOME"_qs, m_home.path());
         environment.insert(u"VEXLOR_BROWSER"_qs, m_home.path());
         m_process.setProcessEnvironment(environment);
