@@ -47,19 +47,12 @@ void browserRows()
     QTest::newRow("firefox") << u"firefox"_qs;
 }
 
-// The bridge host that the browser started, or 0.
-qint64 hostOf(const BrowserProcess &browser)
-{
-    return BrowserProcess::processesWith(browser.marker(), u"vexlor-popup-bridge"_qs).value(0);
-}
-
 } // namespace
 
-// The whole program closing pages of real Chromium and Firefox: whole windows through X11, and
-// single tabs through DevTools and WebDriver BiDi, popups through the bridge's extension and its
-// host; and pages made to hurt it. The runtime folder is the test's own, so that the bridge's
-// socket and every temporary file are the test's; so is the /proc where tab-level backends look
-// for browsers, and where see() puts the test's browsers and no other.
+// The whole program closing pages of real Chromium and Firefox: whole windows through X11, tabs
+// through DevTools and WebDriver BiDi, popups through the bridge; and pages made to hurt it. The
+// runtime folder, with the bridge's socket and every temporary file, is the test's own; so is the
+// /proc where tab-level backends look for browsers, and where see() puts the test's browsers.
 class TestBrowsers : public QObject
 {
     Q_OBJECT
@@ -100,8 +93,7 @@ void TestBrowsers::initTestCase()
     QDir().mkpath(m_tabs.procRoot = m_runtime.filePath(u"proc"_qs));
     QFile::link(u"/proc/net"_qs, m_tabs.procRoot + u"/net"_qs);
     QCOMPARE(bridgeSocketPath(), m_runtime.path() + u"/vexlor-popup/bridge"_qs);
-    QVERIFY2(QFileInfo::exists(packages + u"vexlor-popup-bridge.xpi"_qs),
-             "build the vexlor-popup target first");
+    QVERIFY2(QFileInfo::exists(packages + u"vexlor-popup-bridge.xpi"_qs), "build vexlor-popup");
 }
 
 // Two browsers. One without remote debugging has a window whose title holds both keywords, in
@@ -150,8 +142,6 @@ void TestBrowsers::matchingWindowsAndTabsAreClosedAndNoOther()
 
     program.addKeyword(u"SPARED"_qs);
     QTRY_VERIFY_WITH_TIMEOUT(!browser.isRunning(), scanTimeoutMs);
-    QVERIFY(program.journal().contains({u"SPARED"_qs, garden}));
-    QVERIFY(program.journal().contains({u"SPARED"_qs, cafe}));
 }
 
 // Pages made to hurt the program, in Chromium. A tab whose title changes every 10 ms among
@@ -183,12 +173,9 @@ void TestBrowsers::hostilePagesLeaveTheScanGoing()
     QTRY_VERIFY_WITH_TIMEOUT(program.pageNames().contains(u"Reste ici"_qs), startTimeoutMs);
     // A real click, through the X server, gives the page the user activation it needs to hold
     // the user back.
-    const auto click = [] {
-        QProcess xdotool;
-        xdotool.start(u"xdotool"_qs, {u"mousemove"_qs, u"300"_qs, u"250"_qs, u"click"_qs, u"1"_qs});
-        return xdotool.waitForFinished(10000) && xdotool.exitCode() == 0;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(click() && program.pageNames().contains(u"Reste ici touchée"_qs),
+    const QStringList click = {u"mousemove"_qs, u"300"_qs, u"250"_qs, u"click"_qs, u"1"_qs};
+    QTRY_VERIFY_WITH_TIMEOUT(QProcess::execute(u"xdotool"_qs, click) == 0 &&
+                                 program.pageNames().contains(u"Reste ici touchée"_qs),
                              scanTimeoutMs);
 
     program.addKeyword(u"touchée"_qs);
@@ -198,23 +185,23 @@ void TestBrowsers::hostilePagesLeaveTheScanGoing()
     QVERIFY(program.form->Timer1->isActive());
 }
 
-// The browser runs before the program. A page opens popups: those whose title or address holds
-// a keyword, in another case, are closed once each; their opener and the others stay. The
-// program is restarted, then the host is killed and the browser starts another: each time the
-// bridge comes back.
+// The browser runs before the program. Popups whose title or address holds a keyword, in another
+// case, are closed once each; their opener and the others stay. Once the program has restarted,
+// then the host, killed and started again by the browser, popups are closed again.
 void TestBrowsers::popupsClosedOnceAcrossRestartsOfProgramAndHost()
 {
     QFETCH(QString, kind);
     const QString opener = m_pages.url(u"Garden news"_qs, kind + u"/opener"_qs);
     const auto browser = startBrowser(kind, opener);
-    QTRY_VERIFY_WITH_TIMEOUT(hostOf(*browser) > 0, startTimeoutMs);
+    const auto host = [&] {
+        return BrowserProcess::processesWith(browser->marker(), u"vexlor-popup-bridge"_qs).value(0);
+    };
     std::optional<ProgramRig> program;
     const auto start = [&] {
         program.reset();
         program.emplace("\"Casino\"\r\n\"PUB-ZONE\"\r\n", &m_tabs);
-        QTRY_VERIFY_WITH_TIMEOUT(program->addresses().contains(opener), scanTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(program->addresses().contains(opener), startTimeoutMs);
     };
-    // A popup is closed once the bridge is back after each restart.
     const auto expectClosed = [&](const QString &path) {
         const QString popup = m_pages.url(u"Calm page"_qs, kind + path);
         m_pages.openFromPage({popup});
@@ -239,10 +226,10 @@ void TestBrowsers::popupsClosedOnceAcrossRestartsOfProgramAndHost()
 
     start();
     expectClosed(u"/casino/after-program"_qs);
-    const qint64 killed = hostOf(*browser);
+    const qint64 killed = host();
     QCOMPARE(::kill(pid_t(killed), SIGKILL), 0);
     // The extension waits up to 30 s between two tries of its host.
-    QTRY_VERIFY_WITH_TIMEOUT((!QSet<qint64>{0, killed}.contains(hostOf(*browser))), 45000);
+    QTRY_VERIFY_WITH_TIMEOUT((!QSet<qint64>{0, killed}.contains(host())), 45000);
     expectClosed(u"/casino/after-host"_qs);
 }
 

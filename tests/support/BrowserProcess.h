@@ -1,12 +1,12 @@
 #pragma once
 
+#include "support/TestFiles.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
-
-#include "support/TestFiles.h"
 
 #include <csignal>
 #include <functional>
@@ -38,7 +38,6 @@ public:
                  R"(user_pref("browser.shell.checkDefaultBrowser", false);
 user_pref("browser.startup.homepage_override.mstone", "ignore");
 user_pref("startup.homepage_welcome_url", "");
-user_pref("startup.homepage_welcome_url.additional", "");
 user_pref("browser.aboutwelcome.enabled", false);
 user_pref("datareporting.policy.dataSubmissionEnabled", false);
 user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);

@@ -3,7 +3,6 @@
 #include "app/BrowserBackends.h"
 #include "app/StartUp.h"
 #include "platform/CompositeBrowserSource.h"
-#include "sources/tabs/TabSourceSettings.h"
 #include "sources/x11/X11BrowserSource.h"
 #include "support/BrowserProcess.h"
 #include "support/ListRows.h"
@@ -99,8 +98,7 @@ struct ProgramRig
             addBrowserBackends(source, *tabs);
         else
             source.addBackend(std::make_unique<X11BrowserSource>());
-        form =
-            std::make_unique<Form1>(Form1Services{source, sound, dialogs, opener, folder.path()});
+        form.reset(new Form1(Form1Services{source, sound, dialogs, opener, folder.path()}));
         runStartUp(*form);
         QObject::connect(form->Timer1, &QTimer::timeout, form.get(), [this] { ++ticks; });
     }

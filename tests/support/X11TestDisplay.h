@@ -23,7 +23,6 @@ struct X11WindowOptions
 class X11TestDisplay
 {
 public:
-    // On $DISPLAY.
     X11TestDisplay() : m_connection(xcb_connect(nullptr, &m_screen))
     {
         xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
