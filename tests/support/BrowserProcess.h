@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStringList>
 #include <QTemporaryDir>
 
 #include <csignal>

@@ -23,7 +23,9 @@ struct X11WindowOptions
 class X11TestDisplay
 {
 public:
-    X11TestDisplay() : m_connection(xcb_connect(nullptr, &m_screen))
+    // An empty name means $DISPLAY.
+    explicit X11TestDisplay(const QByteArray &name = {})
+        : m_connection(xcb_connect(name.isEmpty() ? nullptr : name.constData(), &m_screen))
     {
         xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
         for (int i = 0; i < m_screen && screens.rem > 0; ++i)
