@@ -1,15 +1,15 @@
 #pragma once
 
+#include "app/BrowserBackends.h"
 #include "app/StartUp.h"
 #include "platform/CompositeBrowserSource.h"
-#include "sources/tabs/TabSourceSettings.h"
+#include "sources/x11/X11BrowserSource.h"
 #include "support/BrowserProcess.h"
 #include "support/ListRows.h"
 #include "support/RecordingOpener.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestFiles.h"
-#include "support/X11TestDisplay.h"
 #include "ui/Form1.h"
 
 #include <QHash>
@@ -20,15 +20,12 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <functional>
-
 constexpr int startTimeoutMs = 90000;
 constexpr int scanTimeoutMs = 30000;
 
 // Serves on 127.0.0.1 pages whose titles the test chooses, at addresses that do not hold them.
-// Every page tells the server when it goes away, so that the test learns when a browser really
-// closed it. An opener page opens, with window.open, every address handed to openFromPage(), as
-// a page opens popups; it asks for them again 100 ms after each answer, so none opens twice.
+// Every page tells the server when it goes away, so the test learns when a browser really closed
+// it. A page whose path ends in "/opener" opens, as popups, the addresses given to openFromPage().
 class TitledPageServer
 {
 public:
@@ -37,37 +34,29 @@ public:
         m_server.listen(QHostAddress::LocalHost);
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                socket->setParent(&m_server);
                 QObject::connect(socket, &QTcpSocket::readyRead, socket,
                                  [=, this] { serve(socket); });
                 QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             }
         });
     }
-    QString url(const QString &title, const QString &path, bool opener = false)
+    QString url(const QString &title, const QString &path)
     {
         const QString address = u"http://127.0.0.1:%1/"_qs.arg(m_server.serverPort()) + path;
         m_titles.insert(QUrl(address).path(), title);
-        if (opener)
-            m_openers.insert(QUrl(address).path());
         return address;
     }
     void openFromPage(const QStringList &addresses) { m_toOpen += addresses; }
-    bool wasServed(const QString &address) const { return m_served.contains(QUrl(address).path()); }
     bool isGone(const QString &address) const { return m_gone.contains(QUrl(address).path()); }
 
 private:
-    // One request per connection: the answer closes it. sendBeacon still reaches the server
-    // from a page that is being closed.
+    // One request per connection. sendBeacon still reaches the server from a closing page.
     void serve(QTcpSocket *socket)
     {
-        const QByteArray request = socket->property("request").toByteArray() + socket->readAll();
-        socket->setProperty("request", request);
-        if (!request.contains("\r\n\r\n") || socket->property("answered").toBool())
+        const QByteArray request = socket->peek(socket->bytesAvailable());
+        if (!request.contains("\r\n\r\n") || socket->state() != QAbstractSocket::ConnectedState)
             return;
-        socket->setProperty("answered", true);
         const QString path = QUrl(QString::fromLatin1(request.split(' ').value(1))).path();
-        m_served.insert(path);
         if (path.startsWith(u"/gone/"))
             m_gone.insert(path.mid(5));
         QByteArray body;
@@ -76,7 +65,7 @@ private:
                    m_titles.value(path).toHtmlEscaped().toUtf8() +
                    "</title><p>Vexlor test page<script>addEventListener('pagehide', () => "
                    "navigator.sendBeacon('/gone' + location.pathname));" +
-                   (m_openers.contains(path)
+                   (path.endsWith(u"/opener")
                         ? "(async function poll() { try { const answer = await fetch('/to-open', "
                           "{cache: 'no-store'}); for (const address of (await answer.text())"
                           ".split('\\n').filter(a => a)) window.open(address); } catch (e) {} "
@@ -93,63 +82,23 @@ private:
 
     QTcpServer m_server;
     QHash<QString, QString> m_titles; // by decoded path, as the sets below
-    QSet<QString> m_openers, m_served, m_gone;
+    QSet<QString> m_gone;
     QStringList m_toOpen;
 };
 
-// What an end-to-end test keeps for its whole run: a runtime folder of its own, so that the
-// bridge's socket and every temporary file are the test's and no other program's; the X display
-// held steady; the page server; and the settings of tab-level backends that look for browsers
-// in a /proc of the test's own, where see() puts the test's browsers and no other.
-struct EndToEndRig
-{
-    EndToEndRig()
-    {
-        QFile::setPermissions(runtime.path(),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-        qputenv("TMPDIR", QFile::encodeName(runtime.path()));
-        QDir().mkpath(tabs.procRoot = runtime.filePath(u"proc"_qs));
-    }
-    // In initTestCase.
-    void verifyReady() { QVERIFY2(runtime.isValid() && display->isConnected(), "no X display"); }
-    // In init(), for tests whose rows are browsers ("chromium", "firefox") and those that use
-    // Chromium.
-    static void skipUnlessInstalled()
-    {
-        const QString kind = QString::fromLatin1(QTest::currentDataTag());
-        if (!BrowserProcess::isInstalled(kind.isEmpty() ? u"chromium"_qs : kind))
-            QSKIP("the browser is not installed");
-    }
-    static void browserRows()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("chromium") << u"chromium"_qs;
-        QTest::newRow("firefox") << u"firefox"_qs;
-    }
-    void see(const BrowserProcess &browser)
-    {
-        const QString pid = QString::number(browser.pid());
-        QFile::link(u"/proc/"_qs + pid, tabs.procRoot + u'/' + pid);
-    }
-
-    QTemporaryDir runtime;
-    std::unique_ptr<X11TestDisplay> display = X11TestDisplay::connectSteadily(30000);
-    TitledPageServer pages;
-    TabSourceSettings tabs;
-};
-
-// The whole program over the page sources the test gives it: its window built and started as
-// at log-on with the keyword file given, its timer scanning twice a second.
+// The whole program, its window built and started as at log-on with the keyword file given,
+// its timer scanning twice a second. It reads windows over X11 alone, or, given the settings of
+// tab-level backends, through every backend the program has.
 struct ProgramRig
 {
-    ProgramRig(const QByteArray &keywordFile,
-               const std::function<void(CompositeBrowserSource &)> &addBackends)
+    ProgramRig(const QByteArray &keywordFile, const TabSourceSettings *tabs = nullptr)
     {
         writeBytes(folder.filePath(u"mtrl.dll"_qs), keywordFile);
-        addBackends(source);
-        form =
-            std::make_unique<Form1>(Form1Services{source, sound, dialogs, opener, folder.path()});
+        if (tabs)
+            addBrowserBackends(source, *tabs);
+        else
+            source.addBackend(std::make_unique<X11BrowserSource>());
+        form.reset(new Form1(Form1Services{source, sound, dialogs, opener, folder.path()}));
         runStartUp(*form);
         QObject::connect(form->Timer1, &QTimer::timeout, form.get(), [this] { ++ticks; });
     }
@@ -162,13 +111,13 @@ struct ProgramRig
     QSet<QString> pageNames() const { return set(column(form->ListView1, 0)); }
     QSet<QString> addresses() const { return set(column(form->ListView1, 1)) - QSet{QString()}; }
     // The journal's rows, as (keyword, address).
-    QSet<QPair<QString, QString>> journal() const
+    using Journal = QSet<QPair<QString, QString>>;
+    Journal journal() const
     {
-        QSet<QPair<QString, QString>> rows;
-        for (int r = 0; r < closings(); ++r)
-            rows.insert({form->ListView4->topLevelItem(r)->text(1),
-                         form->ListView4->topLevelItem(r)->text(2)});
-        return rows;
+        Journal pairs;
+        for (const QStringList &row : rows(form->ListView4))
+            pairs.insert({row.value(1), row.value(2)});
+        return pairs;
     }
     int closings() const { return form->ListView4->topLevelItemCount(); }
     static QSet<QString> set(const QStringList &texts) { return {texts.begin(), texts.end()}; }

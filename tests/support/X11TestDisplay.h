@@ -11,6 +11,12 @@
 #include <memory>
 #include <optional>
 
+struct X11WindowOptions
+{
+    bool mapped = true;
+    bool overrideRedirect = false;
+};
+
 // A client of its own on an X display that plays the other programs of the desktop: it makes
 // top-level windows with the properties browsers and others set, and can play the window
 // manager by keeping _NET_CLIENT_LIST on the root. What it made is removed when it goes.
@@ -18,9 +24,8 @@ class X11TestDisplay
 {
 public:
     // An empty name means $DISPLAY.
-    explicit X11TestDisplay(const QByteArray &displayName = {})
-        : m_connection(
-              xcb_connect(displayName.isEmpty() ? nullptr : displayName.constData(), &m_screen))
+    explicit X11TestDisplay(const QByteArray &name = {})
+        : m_connection(xcb_connect(name.isEmpty() ? nullptr : name.constData(), &m_screen))
     {
         xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
         for (int i = 0; i < m_screen && screens.rem > 0; ++i)
@@ -71,14 +76,9 @@ public:
         return atom;
     }
 
-    struct WindowOptions
-    {
-        bool mapped = true;
-        bool overrideRedirect = false;
-    };
     // A 100x100 window on the root, with WM_CLASS set unless both names are empty.
     xcb_window_t createWindow(const QByteArray &instance, const QByteArray &className,
-                              WindowOptions options)
+                              X11WindowOptions options = {})
     {
         const xcb_window_t window = xcb_generate_id(m_connection);
         const quint32 overrideRedirect = options.overrideRedirect;
@@ -95,10 +95,6 @@ public:
             xcb_map_window(m_connection, window);
         sync();
         return window;
-    }
-    xcb_window_t createWindow(const QByteArray &instance, const QByteArray &className)
-    {
-        return createWindow(instance, className, WindowOptions{});
     }
     // Unmapped windows without properties, made in one go.
     QList<xcb_window_t> createBareWindows(int count)
