@@ -153,6 +153,8 @@ struct OwnProc
             const QString pid = QString::number(browser->pid());
             QFile::link(u"/proc/"_qs + pid, folder.filePath(pid));
         }
+        // The sockets tables, where a browser's debugging port is checked to be its own.
+        QFile::link(u"/proc/net"_qs, folder.filePath(u"net"_qs));
         settings.procRoot = folder.path();
         settings.refreshIntervalMs = refreshIntervalMs;
     }
