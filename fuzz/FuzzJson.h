@@ -4,6 +4,7 @@
 
 #include "FuzzInput.h"
 
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
 
@@ -33,17 +34,34 @@ public:
         return repeated;
     }
 
-    // The field of a line cut at tabs; nothing when the line has fewer fields.
-    std::optional<QJsonValue> field(const QList<QByteArray> &fields, qsizetype index)
-    {
-        if (index >= fields.size())
-            return std::nullopt;
-        return valueOf(fields[index]);
-    }
-
 private:
     qsizetype m_budget = kMaxTextLength + 64;
 };
+
+// The lines of a readable seed, each cut at tabs into up to `columns` values; a line with fewer
+// fields leaves the last ones out.
+using Row = QList<std::optional<QJsonValue>>;
+inline QList<Row> rows(const QByteArray &spec, qsizetype columns)
+{
+    Writer writer;
+    QList<Row> rows;
+    for (const QByteArray &line : spec.split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        Row &row = rows.emplace_back();
+        for (qsizetype i = 0; i < columns; ++i)
+            row.append(i < fields.size() ? std::optional(writer.valueOf(fields[i])) : std::nullopt);
+    }
+    return rows;
+}
+
+// An object with the members of the row that are there, named in order.
+inline QJsonObject object(QJsonObject object, const QStringList &names, const Row &row)
+{
+    for (qsizetype i = 0; i < names.size(); ++i)
+        if (row[i])
+            object.insert(names[i], *row[i]);
+    return object;
+}
 
 // What the readers must make of a text they keep: the text itself when it fits, else its
 // beginning, cut short by one unit rather than halving a character.
