@@ -13,14 +13,15 @@
 // Helpers of the fuzzers that write browser answers themselves and read them back.
 namespace FuzzJson {
 
-// Makes JSON values of the fields of a readable seed: "#12" is a number, "N*text" is the text
-// N times, anything else is the text itself. Repeated texts share a budget a little over the
-// text cap per input: enough to reach the clipping, too little to spend the run serializing.
-class Writer
+// The lines of a readable seed, each cut at tabs into up to `columns` values; a line with fewer
+// fields leaves the last ones out. "#12" is a number, "N*text" is the text N times, anything
+// else is the text itself. Repeated texts share a budget a little over the text cap per input:
+// enough to reach the clipping, too little to spend the run serializing.
+using Row = QList<std::optional<QJsonValue>>;
+inline QList<Row> rows(const QByteArray &spec, qsizetype columns)
 {
-public:
-    QJsonValue valueOf(const QByteArray &field)
-    {
+    qsizetype budget = kMaxTextLength + 64;
+    const auto valueOf = [&budget](const QByteArray &field) -> QJsonValue {
         if (field.startsWith('#'))
             return field.mid(1).toDouble();
         const qsizetype star = field.indexOf('*');
@@ -29,27 +30,16 @@ public:
         const QString text = QString::fromUtf8(isCount ? field.mid(star + 1) : field);
         if (!isCount || text.isEmpty())
             return text;
-        const QString repeated = text.repeated(qBound<qsizetype>(0, count, m_budget / text.size()));
-        m_budget -= repeated.size();
+        const QString repeated = text.repeated(qBound<qsizetype>(0, count, budget / text.size()));
+        budget -= repeated.size();
         return repeated;
-    }
-
-private:
-    qsizetype m_budget = kMaxTextLength + 64;
-};
-
-// The lines of a readable seed, each cut at tabs into up to `columns` values; a line with fewer
-// fields leaves the last ones out.
-using Row = QList<std::optional<QJsonValue>>;
-inline QList<Row> rows(const QByteArray &spec, qsizetype columns)
-{
-    Writer writer;
+    };
     QList<Row> rows;
     for (const QByteArray &line : spec.split('\n')) {
         const QList<QByteArray> fields = line.split('\t');
         Row &row = rows.emplace_back();
         for (qsizetype i = 0; i < columns; ++i)
-            row.append(i < fields.size() ? std::optional(writer.valueOf(fields[i])) : std::nullopt);
+            row.append(i < fields.size() ? std::optional(valueOf(fields[i])) : std::nullopt);
     }
     return rows;
 }

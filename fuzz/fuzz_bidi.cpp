@@ -21,17 +21,19 @@ struct Setting
     explicit Setting(const QByteArray &text)
     {
         const QList<QByteArray> words = text.split(' ');
-        bool ok = false;
+        // A number within the bounds, or what was set before.
+        const auto read = [&words](qsizetype i, qint64 &value, qint64 low, qint64 high) {
+            bool ok = false;
+            const qint64 number = words.value(i).toLongLong(&ok);
+            value = ok && number >= low && number < high ? number : value;
+        };
         // Our ids count up from 1, and no connection lasts for billions of commands.
-        if (const qint64 id = words.value(0).toLongLong(&ok); ok && id > 0 && id < (1LL << 31))
-            awaitedId = id;
-        if (const qint64 wanted = words.value(1).toLongLong(&ok); ok)
-            limit = qBound<qsizetype>(0, wanted, qsizetype(kMaxRows));
-        if (const qint64 pid = words.value(2).toLongLong(&ok); ok && pid > 0 && pid < (1LL << 53))
-            processId = pid;
+        read(0, awaitedId, 1, 1LL << 31);
+        read(1, limit, 0, kMaxRows + 1);
+        read(2, processId, 1, 1LL << 53);
     }
     qint64 awaitedId = 1;
-    qsizetype limit = kMaxRows;
+    qint64 limit = kMaxRows;
     qint64 processId = 4242;
 };
 
