@@ -195,6 +195,7 @@ private slots:
         player.playSync(path("three.wav"));
         killer.join();
         QVERIFY(killed);
+        QTRY_COMPARE(daemon.countInLog(u"Created input"_qs), 3);
         QTRY_COMPARE_WITH_TIMEOUT(threadCount(), threads, 10000);
         player.playSync(path("tone.wav"));
         QTRY_COMPARE_WITH_TIMEOUT(threadCount(), threads, 10000);
