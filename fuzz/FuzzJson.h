@@ -4,6 +4,7 @@
 
 #include "FuzzInput.h"
 
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
 
@@ -12,14 +13,15 @@
 // Helpers of the fuzzers that write browser answers themselves and read them back.
 namespace FuzzJson {
 
-// Makes JSON values of the fields of a readable seed: "#12" is a number, "N*text" is the text
-// N times, anything else is the text itself. Repeated texts share a budget a little over the
-// text cap per input: enough to reach the clipping, too little to spend the run serializing.
-class Writer
+// The lines of a readable seed, each cut at tabs into up to `columns` values; a line with fewer
+// fields leaves the last ones out. "#12" is a number, "N*text" is the text N times, anything
+// else is the text itself. Repeated texts share a budget a little over the text cap per input:
+// enough to reach the clipping, too little to spend the run serializing.
+using Row = QList<std::optional<QJsonValue>>;
+inline QList<Row> rows(const QByteArray &spec, qsizetype columns)
 {
-public:
-    QJsonValue valueOf(const QByteArray &field)
-    {
+    qsizetype budget = kMaxTextLength + 64;
+    const auto valueOf = [&budget](const QByteArray &field) -> QJsonValue {
         if (field.startsWith('#'))
             return field.mid(1).toDouble();
         const qsizetype star = field.indexOf('*');
@@ -28,22 +30,28 @@ public:
         const QString text = QString::fromUtf8(isCount ? field.mid(star + 1) : field);
         if (!isCount || text.isEmpty())
             return text;
-        const QString repeated = text.repeated(qBound<qsizetype>(0, count, m_budget / text.size()));
-        m_budget -= repeated.size();
+        const QString repeated = text.repeated(qBound<qsizetype>(0, count, budget / text.size()));
+        budget -= repeated.size();
         return repeated;
+    };
+    QList<Row> rows;
+    for (const QByteArray &line : spec.split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        Row &row = rows.emplace_back();
+        for (qsizetype i = 0; i < columns; ++i)
+            row.append(i < fields.size() ? std::optional(valueOf(fields[i])) : std::nullopt);
     }
+    return rows;
+}
 
-    // The field of a line cut at tabs; nothing when the line has fewer fields.
-    std::optional<QJsonValue> field(const QList<QByteArray> &fields, qsizetype index)
-    {
-        if (index >= fields.size())
-            return std::nullopt;
-        return valueOf(fields[index]);
-    }
-
-private:
-    qsizetype m_budget = kMaxTextLength + 64;
-};
+// An object with the members of the row that are there, named in order.
+inline QJsonObject object(QJsonObject object, const QStringList &names, const Row &row)
+{
+    for (qsizetype i = 0; i < names.size(); ++i)
+        if (row[i])
+            object.insert(names[i], *row[i]);
+    return object;
+}
 
 // What the readers must make of a text they keep: the text itself when it fits, else its
 // beginning, cut short by one unit rather than halving a character.

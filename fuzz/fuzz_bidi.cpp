@@ -21,17 +21,19 @@ struct Setting
     explicit Setting(const QByteArray &text)
     {
         const QList<QByteArray> words = text.split(' ');
-        bool ok = false;
+        // A number within the bounds, or what was set before.
+        const auto read = [&words](qsizetype i, qint64 &value, qint64 low, qint64 high) {
+            bool ok = false;
+            const qint64 number = words.value(i).toLongLong(&ok);
+            value = ok && number >= low && number < high ? number : value;
+        };
         // Our ids count up from 1, and no connection lasts for billions of commands.
-        if (const qint64 id = words.value(0).toLongLong(&ok); ok && id > 0 && id < (1LL << 31))
-            awaitedId = id;
-        if (const qint64 wanted = words.value(1).toLongLong(&ok); ok)
-            limit = qBound<qsizetype>(0, wanted, qsizetype(kMaxRows));
-        if (const qint64 pid = words.value(2).toLongLong(&ok); ok && pid > 0 && pid < (1LL << 53))
-            processId = pid;
+        read(0, awaitedId, 1, 1LL << 31);
+        read(1, limit, 0, kMaxRows + 1);
+        read(2, processId, 1, 1LL << 53);
     }
     qint64 awaitedId = 1;
-    qsizetype limit = kMaxRows;
+    qint64 limit = kMaxRows;
     qint64 processId = 4242;
 };
 
@@ -40,11 +42,15 @@ BidiAnswers::Message parsed(const QJsonObject &message)
     return *BidiAnswers::parse(QString::fromUtf8(QJsonDocument(message).toJson()));
 }
 
-// A message written as JSON text, "%1" standing for the awaited id.
-QJsonObject written(const char *json, qint64 awaitedId)
+// A message written as JSON text, "%1" standing for the awaited id, with the result given.
+QJsonObject written(const char *json, qint64 awaitedId, const QJsonObject &result = {})
 {
-    return QJsonDocument::fromJson(QByteArray(json).replace("%1", QByteArray::number(awaitedId)))
-        .object();
+    QJsonObject message =
+        QJsonDocument::fromJson(QByteArray(json).replace("%1", QByteArray::number(awaitedId)))
+            .object();
+    if (!result.isEmpty())
+        message.insert(u"result"_qs, result);
+    return message;
 }
 
 void checkRawMessage(const QString &text, const Setting &setting)
@@ -92,78 +98,63 @@ void checkOtherAnswers(QJsonObject answer, qint64 awaitedId)
 }
 
 // Top-level contexts written one a line, their members cut at tabs: context, address, and the
-// context of a frame inside it, which is no tab.
+// context of a frame inside it, which is no tab. The first lines are also titles a script gives.
 void checkWrittenTree(const QByteArray &spec, const Setting &setting)
 {
     QJsonArray contexts;
-    QList<std::pair<QByteArray, std::optional<QJsonValue>>> expected;
-    FuzzJson::Writer writer;
-    for (const QByteArray &line : spec.split('\n')) {
-        const QList<QByteArray> fields = line.split('\t');
-        const std::optional<QJsonValue> id = writer.field(fields, 0);
-        const std::optional<QJsonValue> address = writer.field(fields, 1);
-        const std::optional<QJsonValue> frame = writer.field(fields, 2);
-        QJsonObject context{{u"userContext"_qs, u"default"_qs}, {u"parent"_qs, QJsonValue::Null}};
-        if (id)
-            context.insert(u"context"_qs, *id);
-        if (address)
-            context.insert(u"url"_qs, *address);
-        if (frame)
-            context.insert(u"children"_qs, QJsonArray{QJsonObject{{u"context"_qs, *frame}}});
-        contexts.append(context);
-        if (id && !id->toString().isEmpty() && expected.size() < setting.limit)
-            expected.append({id->toString().toUtf8(), address});
+    QList<FuzzJson::Row> expected;
+    for (FuzzJson::Row row : FuzzJson::rows(spec, 3)) {
+        if (row[2])
+            row[2] = QJsonArray{QJsonObject{{u"context"_qs, *row[2]}}};
+        contexts.append(
+            FuzzJson::object({{u"userContext"_qs, u"default"_qs}, {u"parent"_qs, QJsonValue::Null}},
+                             {u"context"_qs, u"url"_qs, u"children"_qs}, row));
+        if (row[0] && !row[0]->toString().isEmpty() && expected.size() < setting.limit)
+            expected.append(row);
     }
-    QJsonObject answer = written(R"({"type": "success", "id": %1})", setting.awaitedId);
-    answer.insert(u"result"_qs, QJsonObject{{u"contexts"_qs, contexts}});
+    const QJsonObject answer = written(R"({"type": "success", "id": %1})", setting.awaitedId,
+                                       {{u"contexts"_qs, contexts}});
     require(BidiAnswers::answers(parsed(answer), setting.awaitedId),
             "an answer with the awaited id is the awaited one");
     const auto pages = BidiAnswers::contexts(parsed(answer), setting.limit);
     require(pages && pages->size() == expected.size(),
             "a written tree gives each of its top-level contexts once, up to the cap");
     for (qsizetype i = 0; i < expected.size(); ++i) {
-        require((*pages)[i].handle == WindowHandle{0, expected[i].first},
+        require((*pages)[i].handle == WindowHandle{0, expected[i][0]->toString().toUtf8()},
                 "a written context reads back in order");
-        FuzzJson::requireTextOf((*pages)[i].address, expected[i].second);
+        FuzzJson::requireTextOf((*pages)[i].address, expected[i][1]);
     }
     const QJsonObject failure = written(
         R"({"type": "error", "id": %1, "error": "invalid argument", "message": "maxDepth"})",
         setting.awaitedId);
     require(!BidiAnswers::contexts(parsed(failure)), "a failed command gives no contexts");
-}
 
-// The titles that script.evaluate gives for the first texts written, one answer each, and what
-// a throwing or non-string result gives.
-void checkWrittenTitles(const QByteArray &spec, const Setting &setting)
-{
-    FuzzJson::Writer writer;
-    for (const QByteArray &line : spec.split('\n').mid(0, 8)) {
-        const QJsonValue value = writer.valueOf(line);
-        const QJsonObject result{{u"type"_qs, value.isString() ? u"string"_qs : u"number"_qs},
-                                 {u"value"_qs, value}};
-        QJsonObject answer = written(R"({"type": "success", "id": %1})", setting.awaitedId);
-        answer.insert(u"result"_qs,
-                      QJsonObject{{u"type"_qs, u"success"_qs}, {u"result"_qs, result}});
-        FuzzJson::requireTextOf(BidiAnswers::evaluatedText(parsed(answer)), value);
-        answer.insert(u"result"_qs,
-                      QJsonObject{{u"type"_qs, u"exception"_qs}, {u"result"_qs, result}});
-        require(!BidiAnswers::evaluatedText(parsed(answer)), "a script that threw gives nothing");
+    for (const FuzzJson::Row &row : FuzzJson::rows(spec, 1).mid(0, 8)) {
+        const QJsonObject result{{u"type"_qs, row[0]->isString() ? u"string"_qs : u"number"_qs},
+                                 {u"value"_qs, *row[0]}};
+        const auto evaluated = [&](const QString &type) {
+            return BidiAnswers::evaluatedText(
+                parsed(written(R"({"type": "success", "id": %1})", setting.awaitedId,
+                               {{u"type"_qs, type}, {u"result"_qs, result}})));
+        };
+        FuzzJson::requireTextOf(evaluated(u"success"_qs), row[0]);
+        require(!evaluated(u"exception"_qs), "a script that threw gives nothing");
     }
 }
 
 void checkWrittenSession(const Setting &setting)
 {
-    QJsonObject accepted = written(
-        R"({"type": "success", "id": %1, "result": {"sessionId": "4c3c6e0a", "capabilities": {}}})",
-        setting.awaitedId);
-    const BidiAnswers::Session anonymous = BidiAnswers::session(parsed(accepted));
+    const char *success = R"({"type": "success", "id": %1})";
     // Capabilities that name no process leave nothing to check the port file's process against.
+    const BidiAnswers::Session anonymous = BidiAnswers::session(
+        parsed(written(success, setting.awaitedId,
+                       {{u"sessionId"_qs, u"4c3c6e0a"_qs}, {u"capabilities"_qs, QJsonObject()}})));
     require(anonymous.outcome == SessionOutcome::Accepted && !anonymous.processId,
             "a session that names no process has none");
-    accepted.insert(
-        u"result"_qs,
-        QJsonObject{{u"capabilities"_qs, QJsonObject{{u"browserName"_qs, u"firefox"_qs},
-                                                     {u"moz:processID"_qs, setting.processId}}}});
+    const QJsonObject accepted =
+        written(success, setting.awaitedId,
+                {{u"capabilities"_qs, QJsonObject{{u"browserName"_qs, u"firefox"_qs},
+                                                  {u"moz:processID"_qs, setting.processId}}}});
     const BidiAnswers::Session session = BidiAnswers::session(parsed(accepted));
     require(session.outcome == SessionOutcome::Accepted && session.processId == setting.processId,
             "an accepted session names its process");
@@ -183,13 +174,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QList<QByteArray> parts = FuzzInput::parts(data, size, 3);
     const Setting setting(parts[2]);
-    checkRawMessage(QString::fromUtf8(parts[0]), setting);
     // A socket hands over text that it decoded itself, lone halves of characters included.
     QString units(parts[0].size() / 2, Qt::Uninitialized);
     std::memcpy(units.data(), parts[0].constData(), static_cast<size_t>(units.size()) * 2);
-    checkRawMessage(units, setting);
+    for (const QString &text : {QString::fromUtf8(parts[0]), units})
+        checkRawMessage(text, setting);
     checkWrittenTree(parts[1], setting);
-    checkWrittenTitles(parts[1], setting);
     checkWrittenSession(setting);
     return 0;
 }

@@ -34,39 +34,28 @@ void checkRawAnswer(const QByteArray &body, const QByteArray &browserTarget)
         require(DevToolsAnswers::isBrowser(body, {}), "a browser with a target is a browser");
 }
 
-// Targets written one a line, their members cut at tabs: type, id, title, address. A line
-// with fewer fields leaves the last members out.
+// Targets written one a line, their members cut at tabs: type, id, title, address.
 void checkWrittenList(const QByteArray &spec)
 {
     QJsonArray targets;
-    QList<std::tuple<QByteArray, std::optional<QJsonValue>, std::optional<QJsonValue>>> expected;
-    FuzzJson::Writer writer;
-    for (const QByteArray &line : spec.split('\n')) {
-        const QList<QByteArray> fields = line.split('\t');
-        QJsonObject target{{u"description"_qs, QString()}};
-        std::optional<QJsonValue> values[4];
-        for (qsizetype i = 0; i < 4; ++i) {
-            values[i] = writer.field(fields, i);
-            if (values[i])
-                target.insert(QStringList{u"type"_qs, u"id"_qs, u"title"_qs, u"url"_qs}[i],
-                              *values[i]);
-        }
-        targets.append(target);
-        const QString id = values[1].value_or(QJsonValue()).toString();
-        if (values[0] && values[0]->toString() == u"page" && !id.isEmpty())
-            expected.append({id.toUtf8(), values[2], values[3]});
+    QList<FuzzJson::Row> expected;
+    for (const FuzzJson::Row &row : FuzzJson::rows(spec, 4)) {
+        targets.append(FuzzJson::object({{u"description"_qs, QString()}},
+                                        {u"type"_qs, u"id"_qs, u"title"_qs, u"url"_qs}, row));
+        if (row[0] && row[0]->toString() == u"page" && row[1] && !row[1]->toString().isEmpty())
+            expected.append(row);
     }
     // Chromium indents its answers; a compact one must read the same.
     const auto format = spec.size() % 2 ? QJsonDocument::Compact : QJsonDocument::Indented;
     const std::optional<QList<BrowserPage>> pages =
         DevToolsAnswers::pages(QJsonDocument(targets).toJson(format));
-    require(pages.has_value(), "a written list reads");
-    require(pages->size() == expected.size(), "a written list gives each of its tabs once");
+    require(pages && pages->size() == expected.size(),
+            "a written list reads, and gives each of its tabs once");
     for (qsizetype i = 0; i < expected.size(); ++i) {
-        const auto &[id, title, address] = expected[i];
-        require((*pages)[i].handle == WindowHandle{0, id}, "a written tab reads back in order");
-        FuzzJson::requireTextOf((*pages)[i].pageName, title);
-        FuzzJson::requireTextOf((*pages)[i].address, address);
+        require((*pages)[i].handle == WindowHandle{0, expected[i][1]->toString().toUtf8()},
+                "a written tab reads back in order");
+        FuzzJson::requireTextOf((*pages)[i].pageName, expected[i][2]);
+        FuzzJson::requireTextOf((*pages)[i].address, expected[i][3]);
     }
 }
 

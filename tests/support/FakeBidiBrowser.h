@@ -8,9 +8,9 @@
 #include <QWebSocketServer>
 
 // Plays a Firefox's WebDriver BiDi endpoint on 127.0.0.1 as far as the tab source uses it. Like
-// Firefox it allows one session at a time, keeps a session whose connection went, and ignores a
-// request to close its last tab. Answers come a moment after the request, so a client that
-// sends a second request before the first is answered is seen.
+// Firefox it allows one session at a time and keeps a session whose connection went. Answers come a
+// moment after the request, so a client that sends a second request before the first is answered is
+// seen.
 class FakeBidiBrowser : public QObject
 {
 public:
@@ -33,7 +33,6 @@ public:
         connect(&m_server, &QWebSocketServer::newConnection, this, [this] {
             while (QWebSocket *socket = m_server.nextPendingConnection()) {
                 socket->setParent(this);
-                origins.append(socket->origin());
                 connect(socket, &QWebSocket::textMessageReceived, this,
                         [this, socket](const QString &text) { received(socket, text); });
             }
@@ -41,13 +40,6 @@ public:
     }
 
     quint16 port() const { return m_server.serverPort(); }
-    QStringList contexts() const
-    {
-        QStringList contexts;
-        for (const Tab &tab : tabs)
-            contexts.append(tab.context);
-        return contexts;
-    }
 
     std::optional<qint64> processId; // as session.new reports it in moz:processID, if at all
     QList<Tab> tabs;
@@ -56,7 +48,6 @@ public:
     // The connection that holds the only session, compared only: Firefox keeps a session whose
     // connection went. Any other pointer plays another client that holds it.
     const QWebSocket *session = nullptr;
-    QStringList origins;     // the Origin header of every connection
     bool overlapped = false; // a command came while an earlier one was unanswered
 
 private:
@@ -123,9 +114,6 @@ private:
                             {u"result"_qs,
                              QJsonObject{{u"type"_qs, u"string"_qs}, {u"value"_qs, tab->title}}}});
         }
-        if (method == u"browsingContext.close" && tab != tabs.end() && tabs.size() > 1 &&
-            params.value(u"promptUnload") == QJsonValue(false))
-            tabs.erase(tab);
         return success({});
     }
 

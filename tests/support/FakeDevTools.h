@@ -7,7 +7,7 @@
 #include <QTcpSocket>
 
 // Plays a Chromium's DevTools HTTP endpoints on 127.0.0.1: /json/version, /json/list of the
-// tabs the test sets or any answer, and /json/close/<id>. Every request is kept.
+// tabs the test sets or any answer. Every request is kept.
 class FakeDevTools : public QObject
 {
 public:
@@ -42,7 +42,6 @@ public:
     // A whole answer to /json/list, sent instead of the tabs, after which the connection
     // closes; an empty one is never sent, as by a browser that stalls.
     std::optional<QByteArray> listAnswer;
-    bool honoursClose = true;
     QByteArrayList requests;
 
 private:
@@ -70,16 +69,6 @@ private:
             return reply("200 OK", R"({"Browser": "Chrome/156.0.0.0", "webSocketDebuggerUrl": )"
                                    "\"ws://127.0.0.1/" +
                                        QByteArray(browserTarget) + "\"}");
-        if (request.startsWith("PUT /json/close/")) {
-            const QString id = QString::fromUtf8(QByteArray::fromPercentEncoding(request.mid(16)));
-            const auto tab =
-                std::find_if(tabs.begin(), tabs.end(), [&](auto &t) { return t.id == id; });
-            if (tab == tabs.end())
-                return reply("404 Not Found", "No such target id");
-            if (honoursClose)
-                tabs.erase(tab);
-            return reply("200 OK", "Target is closing");
-        }
         if (request != "GET /json/list")
             return reply("404 Not Found", {});
         if (listAnswer) {
