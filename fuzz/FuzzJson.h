@@ -53,29 +53,23 @@ inline QJsonObject object(QJsonObject object, const QStringList &names, const Ro
     return object;
 }
 
-// What the readers must make of a text they keep: the text itself when it fits, else its
-// beginning, cut short by one unit rather than halving a character.
-inline void requireClipped(const QString &kept, const QString &text)
-{
-    FuzzInput::require(kept.size() <= kMaxTextLength, "a kept text is capped");
-    FuzzInput::require(text.startsWith(kept), "a kept text is the beginning of the text");
-    if (text.size() <= kMaxTextLength) {
-        FuzzInput::require(kept == text, "a text that fits is kept whole");
-        return;
-    }
-    FuzzInput::require(kept.size() >= kMaxTextLength - 1, "a long text is cut at the cap");
-    FuzzInput::require(!(kept.back().isHighSurrogate() && text[kept.size()].isLowSurrogate()),
-                       "a long text is not cut inside a character");
-}
-
-// The text a reader must keep for a member written with this value: strings only.
+// The text a reader must keep for a member written with this value: strings only, whole when
+// they fit, else their beginning, cut short by one unit rather than halving a character.
 inline void requireTextOf(const std::optional<QString> &kept,
                           const std::optional<QJsonValue> &value)
 {
     FuzzInput::require(kept.has_value() == (value && value->isString()),
                        "a text is kept exactly when the member is a string");
-    if (kept)
-        requireClipped(*kept, value->toString());
+    if (!kept)
+        return;
+    const QString text = value->toString();
+    FuzzInput::require(kept->size() <= kMaxTextLength, "a kept text is capped");
+    FuzzInput::require(text.startsWith(*kept), "a kept text is the beginning of the text");
+    if (text.size() <= kMaxTextLength)
+        return FuzzInput::require(*kept == text, "a text that fits is kept whole");
+    FuzzInput::require(kept->size() >= kMaxTextLength - 1, "a long text is cut at the cap");
+    FuzzInput::require(!(kept->back().isHighSurrogate() && text[kept->size()].isLowSurrogate()),
+                       "a long text is not cut inside a character");
 }
 
 } // namespace FuzzJson

@@ -10,12 +10,11 @@
 
 #include <cstring>
 
-using BidiAnswers::SessionOutcome;
 using FuzzInput::require;
 
 namespace {
 
-// What the last part of an input sets: the id awaited, how many tabs to keep, the process.
+// What the last part of an input sets: the id awaited and how many tabs to keep.
 struct Setting
 {
     explicit Setting(const QByteArray &text)
@@ -30,11 +29,9 @@ struct Setting
         // Our ids count up from 1, and no connection lasts for billions of commands.
         read(0, awaitedId, 1, 1LL << 31);
         read(1, limit, 0, kMaxRows + 1);
-        read(2, processId, 1, 1LL << 53);
     }
     qint64 awaitedId = 1;
     qint64 limit = kMaxRows;
-    qint64 processId = 4242;
 };
 
 BidiAnswers::Message parsed(const QJsonObject &message)
@@ -58,14 +55,6 @@ void checkRawMessage(const QString &text, const Setting &setting)
     const std::optional<BidiAnswers::Message> message = BidiAnswers::parse(text);
     if (!message)
         return;
-    const BidiAnswers::Session session = BidiAnswers::session(*message);
-    require((session.outcome == SessionOutcome::Accepted) == message->success,
-            "a session is accepted exactly when the command succeeded");
-    require(session.outcome != SessionOutcome::Refused || message->error == u"session not created",
-            "a refusal says so");
-    require(!session.processId || session.outcome == SessionOutcome::Accepted,
-            "only an accepted session names its process");
-
     const auto all = BidiAnswers::contexts(*message);
     const auto some = BidiAnswers::contexts(*message, setting.limit);
     require(all.has_value() == message->success, "contexts come only from a success");
@@ -116,6 +105,7 @@ void checkWrittenTree(const QByteArray &spec, const Setting &setting)
                                        {{u"contexts"_qs, contexts}});
     require(BidiAnswers::answers(parsed(answer), setting.awaitedId),
             "an answer with the awaited id is the awaited one");
+    checkOtherAnswers(answer, setting.awaitedId);
     const auto pages = BidiAnswers::contexts(parsed(answer), setting.limit);
     require(pages && pages->size() == expected.size(),
             "a written tree gives each of its top-level contexts once, up to the cap");
@@ -128,6 +118,7 @@ void checkWrittenTree(const QByteArray &spec, const Setting &setting)
         R"({"type": "error", "id": %1, "error": "invalid argument", "message": "maxDepth"})",
         setting.awaitedId);
     require(!BidiAnswers::contexts(parsed(failure)), "a failed command gives no contexts");
+    checkOtherAnswers(failure, setting.awaitedId);
 
     for (const FuzzJson::Row &row : FuzzJson::rows(spec, 1).mid(0, 8)) {
         const QJsonObject result{{u"type"_qs, row[0]->isString() ? u"string"_qs : u"number"_qs},
@@ -142,32 +133,6 @@ void checkWrittenTree(const QByteArray &spec, const Setting &setting)
     }
 }
 
-void checkWrittenSession(const Setting &setting)
-{
-    const char *success = R"({"type": "success", "id": %1})";
-    // Capabilities that name no process leave nothing to check the port file's process against.
-    const BidiAnswers::Session anonymous = BidiAnswers::session(
-        parsed(written(success, setting.awaitedId,
-                       {{u"sessionId"_qs, u"4c3c6e0a"_qs}, {u"capabilities"_qs, QJsonObject()}})));
-    require(anonymous.outcome == SessionOutcome::Accepted && !anonymous.processId,
-            "a session that names no process has none");
-    const QJsonObject accepted =
-        written(success, setting.awaitedId,
-                {{u"capabilities"_qs, QJsonObject{{u"browserName"_qs, u"firefox"_qs},
-                                                  {u"moz:processID"_qs, setting.processId}}}});
-    const BidiAnswers::Session session = BidiAnswers::session(parsed(accepted));
-    require(session.outcome == SessionOutcome::Accepted && session.processId == setting.processId,
-            "an accepted session names its process");
-    checkOtherAnswers(accepted, setting.awaitedId);
-
-    const QJsonObject refused = written(R"({"type": "error", "id": %1, "error": "session not )"
-                                        R"(created", "message": "Maximum number of sessions"})",
-                                        setting.awaitedId);
-    require(BidiAnswers::session(parsed(refused)).outcome == SessionOutcome::Refused,
-            "a browser that has a session refuses another");
-    checkOtherAnswers(refused, setting.awaitedId);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -180,6 +145,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const QString &text : {QString::fromUtf8(parts[0]), units})
         checkRawMessage(text, setting);
     checkWrittenTree(parts[1], setting);
-    checkWrittenSession(setting);
     return 0;
 }

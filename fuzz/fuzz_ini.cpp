@@ -19,22 +19,11 @@ QStringList linesOf(const QString &text)
     return text.split(QRegularExpression(u"(?<=\n)"_qs), Qt::SkipEmptyParts);
 }
 
-QString withoutEnding(QString line)
-{
-    return line.remove(QRegularExpression(u"\r?\n$"_qs));
-}
-
 QString readFile(const QString &path)
 {
     QFile file(path);
     require(file.open(QIODevice::ReadOnly), "the saved file opens");
     return TextCodec::decode(file.readAll());
-}
-
-// What the value reads back as: it stays on its line.
-QString storedValue(QString value)
-{
-    return value.replace(u'\r', u' ').replace(u'\n', u' ');
 }
 
 // The lines before and after the change are the old ones, and what lies between is at most the
@@ -60,7 +49,7 @@ void checkOnlyTheKeyChanged(const QStringList &before, const QStringList &after,
     require(removed <= 1, "at most the key's own line is replaced");
     require(added >= removed && added <= 3, "at most a key, a header and a blank line are added");
     for (qsizetype i = head; i < head + added; ++i) {
-        const QString text = withoutEnding(after[i]);
+        const QString text = QString(after[i]).remove(QRegularExpression(u"\r?\n$"_qs));
         require(text.contains(u'=') || text.isEmpty() || text == u'[' + section + u']',
                 "an added line is the key, the header or a blank line");
     }
@@ -89,7 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
     const IniDocument written(path);
-    require(written.value(section, key) == storedValue(value), "the value reads back");
+    // The value stays on its line.
+    require(written.value(section, key) == QString(value).replace(u'\r', u' ').replace(u'\n', u' '),
+            "the value reads back");
     const bool sameKey = otherSection.compare(section, Qt::CaseInsensitive) == 0 &&
                          otherKey.compare(key, Qt::CaseInsensitive) == 0;
     require(sameKey || written.value(otherSection, otherKey) == otherBefore,

@@ -26,16 +26,6 @@ void readAsStatistics(const QString &text)
     }
 }
 
-// Values the format can carry: no double quote and no line break. Leading blanks inside the
-// quotes are kept, so they stay.
-QStringList writableValues(const QByteArray &bytes)
-{
-    QStringList values = QString::fromUtf8(bytes).split(u'\t');
-    for (QString &value : values)
-        value.remove(u'"').remove(u'\r').remove(u'\n');
-    return values;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -43,8 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QList<QByteArray> parts = FuzzInput::parts(data, size, 2);
     readAsStatistics(TextCodec::decode(parts[0]));
 
-    // Records written one after another read back value for value, whatever the values hold.
-    const QStringList values = writableValues(parts[1]);
+    // Records written one after another read back value for value, whatever the values hold
+    // that the format can carry: no double quote and no line break. Leading blanks stay.
+    QStringList values = QString::fromUtf8(parts[1]).split(u'\t');
+    for (QString &value : values)
+        value.remove(u'"').remove(u'\r').remove(u'\n');
     QByteArray file;
     for (qsizetype i = 0; i < values.size(); i += 2)
         file += RecordFormat::writeRecord(values.mid(i, 2));

@@ -7,17 +7,6 @@
 using FuzzInput::require;
 using X11TitleText::Encoding;
 
-namespace {
-
-// The bytes of a property as the window wrote them, up to the first NUL.
-QByteArray beforeNul(const QByteArray &bytes)
-{
-    const qsizetype nul = bytes.indexOf('\0');
-    return nul < 0 ? bytes : bytes.left(nul);
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes = FuzzInput::bytes(data, size);
@@ -33,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 "the page's name is part of the window's title");
     }
 
-    // Text that fits the declared encoding decodes to itself.
-    const QByteArray text = beforeNul(bytes);
+    // Text that fits the declared encoding, up to the first NUL, decodes to itself.
+    const QByteArray text = bytes.split('\0').value(0);
     if (text.size() < kMaxTextLength) {
         const QString latin1 = QString::fromLatin1(text);
         require(X11TitleText::decode(text, Encoding::Latin1) == latin1, "Latin-1 decodes as is");

@@ -23,8 +23,6 @@ namespace {
 constexpr int waitMs = 10000;
 const QByteArray chromium = "300 chromium --remote-debugging-port=$P";
 const QByteArray firefox = "700 firefox-esr --remote-debugging-port $P";
-const auto noWindowCloser = [](qint64) {
-};
 
 // Starts a shell that waits on its input, as the account given, with the debugging port on its
 // command line and, when it listens, a socket listening on 127.0.0.1 at that port.
@@ -78,80 +76,76 @@ private slots:
 void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers_data()
 {
     QTest::addColumn<QByteArray>("script");
-    QTest::newRow("the port on the command line: chromium's last, firefox's apart, joined or "
-                  "the default")
-        << QByteArray("1 /usr/lib/chromium/chromium --remote-debugging-port=9333 https://a.b/; 2 "
-                      "/opt/google/chrome/chrome -remote-debugging-port=1 "
-                      "-remote-debugging-port=9334; listen 9333 1; listen 9334 2; ?c 1:9333 "
-                      "2:9334; 11 firefox-esr --remote-debugging-port 9444; 12 "
-                      "/usr/lib/firefox-esr/firefox-esr -remote-debugging-port=9445; 13 firefox "
-                      "--remote-debugging-port https://example.org/; listen 9444 11; listen 9445 "
-                      "12; listen 9222 13; ?f 11:9444 12:9445 13:9222");
-    QTest::newRow("helpers, other programs and bad ports are no browser") << QByteArray(
-        "3 /usr/lib/chromium/chromium --type=renderer --remote-debugging-port=9; 4 /usr/bin/node "
-        "--remote-debugging-port=9336; 5 chromium -- --remote-debugging-port=9337; 6 chromium "
-        "--remote-debugging-port=99999; 7 chromium --remote-debugging-port=abc; 8 firefox-esr "
-        "--remote-debugging-port=9338; listen 9 3 9; listen 9336 4; listen 9337 5; listen 9338 8; "
-        "?c; 9 /usr/lib/firefox-esr/firefox-esr -contentproc --remote-debugging-port 9; 10 "
-        "chromium --remote-debugging-port=9339; listen 9339 10; ?f 8:9338");
-    QTest::newRow("chromium's port file, in an absolute or a relative profile") << QByteArray(
-        "file w/a/DevToolsActivePort 41234\n/devtools/browser/abc-123\n; 1 chromium --headless "
-        "--user-data-dir=$S/w/a --remote-debugging-port=0; file w/b/DevToolsActivePort 41235; 2 "
-        "chromium --user-data-dir=b --remote-debugging-port=0; link 2 cwd $S/w; listen 41234 1; "
-        "listen 41235 2; ?c 1:41234/devtools/browser/abc-123 2:41235");
-    QTest::newRow("chromium's port file missing or wrong")
-        << QByteArray("1 chromium --user-data-dir=$S/none --remote-debugging-port=0; file "
-                      "bad/DevToolsActivePort \x7f"
-                      "ELF\x01\x02; 2 chromium --user-data-dir=$S/bad --remote-debugging-port=0; "
-                      "file zero/DevToolsActivePort 0\n/devtools/browser/x\n; 3 chromium "
-                      "--user-data-dir=$S/zero --remote-debugging-port=0; listen 0 3; ?c");
-    // A Firefox started on a profile chosen by name names no folder on its command line; the
-    // lock file it holds open tells where its profile is.
-    QTest::newRow("firefox's server file, in the profile named or locked") << QByteArray(
-        "file p/WebDriverBiDiServer.json {\n  \"ws_host\": \"127.0.0.1\",\n  \"ws_port\": "
-        "39803\n}; 1 firefox-esr --profile $S/p --remote-debugging-port 0 https://a.b/; file "
-        "x.default-esr/WebDriverBiDiServer.json {\"ws_port\": 40001}; file "
-        "x.default-esr/.parentlock ; 2 firefox-esr -P default-esr --remote-debugging-port=0; link "
-        "2 fd/0 /dev/null; link 2 fd/3 socket:[12345]; link 2 fd/15 $S/x.default-esr/.parentlock; "
-        "listen 39803 1; listen 40001 2; ?f 1:39803 2:40001");
-    QTest::newRow("firefox's server file missing or wrong") << QByteArray(
-        "1 firefox --profile $S/none --remote-debugging-port 0; file 2/WebDriverBiDiServer.json "
-        "ws_port=39803; 2 firefox --profile $S/2 --remote-debugging-port 0; file "
-        "3/WebDriverBiDiServer.json {\"ws_port\": \"39803\"}; 3 firefox --profile $S/3 "
-        "--remote-debugging-port 0; file 4/WebDriverBiDiServer.json {\"ws_port\": 70000}; 4 "
-        "firefox --profile $S/4 --remote-debugging-port 0; file 5/WebDriverBiDiServer.json "
-        "{\"ws_port\": 398.5}; 5 firefox --profile $S/5 --remote-debugging-port 0; listen 39803 2 "
-        "3; ?f");
-    QTest::newRow("a renamed browser known by its executable") << QByteArray(
-        "8 browser --remote-debugging-port=9600; link 8 exe /usr/lib/chromium/chromium; 9 browser "
-        "--remote-debugging-port=9601; link 9 exe /usr/bin/python3; listen 9600 8; listen 9601 9; "
-        "?c 8:9600");
-    QTest::newRow("another user's browser, odd entries, a process gone while read")
-        << QByteArray("10 chromium --remote-debugging-port=9700; 11:1001 chromium "
-                      "--remote-debugging-port=9701; listen 9700 10; listen 9701 11; 21 chromium "
-                      "--remote-debugging-port=9801; rm 21/status; 22; self chromium "
-                      "--remote-debugging-port=9802; -1 chromium --remote-debugging-port=9803; "
-                      "listen 9801 21; ?c 10:9700");
-    // A process that the browser forked holds its socket too, yet the port has one browser.
-    QTest::newRow("one browser per port") << QByteArray(
-        "30 chromium --remote-debugging-port=9900; 31 chromium --remote-debugging-port=9900; 32 "
-        "chromium --remote-debugging-port=9901; listen 9900 30 31; listen 9901 32; ?c 30:9900 "
-        "32:9901");
-    // Another account may bind the port first, on 127.0.0.1 or any address, to be talked to in
-    // the browser's place; a listener on another address takes no connection to 127.0.0.1.
-    QTest::newRow("a port the browser does not hold alone") << QByteArray(
-        "1 chromium --remote-debugging-port=9333; listen 9333; 2 chromium "
-        "--remote-debugging-port=9334; listen 9334 2; listen 9334; 3 chromium "
-        "--remote-debugging-port=9335; listen 9335 3; listen 00000000:9335; 4 chromium "
-        "--remote-debugging-port=9336; 5 chromium --remote-debugging-port=9337; listen 9337 5; "
-        "listen 0200007F:9337; ?c 5:9337; 6 firefox --remote-debugging-port 9338; listen "
-        "0000000000000000FFFF00000100007F:9338 6; listen 00000000000000000000000000000000:9338; 7 "
-        "firefox --remote-debugging-port 9339; listen 00000000000000000000000000000000:9339 7; ?f "
-        "7:9339");
     // Debian's chromium is a shell script that becomes the browser by exec, under its own id.
-    QTest::newRow("a wrapper script that becomes the browser") << QByteArray(
-        "40 /bin/sh /usr/bin/chromium --remote-debugging-port=9910; listen 9910 40; ?c; 40 "
-        "/usr/lib/chromium/chromium --remote-debugging-port=9910; ?c 40:9910");
+    QTest::newRow("the port on the command line: chromium's last, firefox's apart, joined or "
+                  "the default; a wrapper script that becomes the browser")
+        << QByteArray(
+               "1 /usr/lib/chromium/chromium --remote-debugging-port=9333 https://a.b/; 2 "
+               "/opt/google/chrome/chrome -remote-debugging-port=1 "
+               "-remote-debugging-port=9334; listen 9333 1; listen 9334 2; ?c 1:9333 "
+               "2:9334; 11 firefox-esr --remote-debugging-port 9444; 12 "
+               "/usr/lib/firefox-esr/firefox-esr -remote-debugging-port=9445; 13 firefox "
+               "--remote-debugging-port https://example.org/; listen 9444 11; listen 9445 "
+               "12; listen 9222 13; ?f 11:9444 12:9445 13:9222; 40 /bin/sh /usr/bin/chromium "
+               "--remote-debugging-port=9910; listen 9910 40; ?c 1:9333 2:9334; 40 "
+               "/usr/lib/chromium/chromium --remote-debugging-port=9910; ?c 1:9333 2:9334 40:9910");
+    QTest::newRow("helpers, other programs and bad ports are no browser, a renamed one is")
+        << QByteArray(
+               "3 /usr/lib/chromium/chromium --type=renderer --remote-debugging-port=9; 4 "
+               "/usr/bin/node --remote-debugging-port=9336; 5 chromium -- "
+               "--remote-debugging-port=9337; 6 chromium --remote-debugging-port=99999; 7 chromium "
+               "--remote-debugging-port=abc; 8 firefox-esr --remote-debugging-port=9338; 18 "
+               "browser --remote-debugging-port=9600; link 18 exe /usr/lib/chromium/chromium; 19 "
+               "browser --remote-debugging-port=9601; link 19 exe /usr/bin/python3; listen 9 3 9; "
+               "listen 9336 4; listen 9337 5; listen 9338 8; listen 9600 18; listen 9601 19; ?c "
+               "18:9600; 9 /usr/lib/firefox-esr/firefox-esr -contentproc --remote-debugging-port "
+               "9; 10 chromium --remote-debugging-port=9339; listen 9339 10; ?f 8:9338");
+    QTest::newRow("chromium's port file, in an absolute or a relative profile, missing or wrong")
+        << QByteArray("file w/a/DevToolsActivePort 41234\n/devtools/browser/abc-123\n; 1 chromium "
+                      "--headless --user-data-dir=$S/w/a --remote-debugging-port=0; file "
+                      "w/b/DevToolsActivePort 41235; 2 chromium --user-data-dir=b "
+                      "--remote-debugging-port=0; link 2 cwd $S/w; listen 41234 1; listen 41235 2; "
+                      "3 chromium --user-data-dir=$S/none --remote-debugging-port=0; file "
+                      "bad/DevToolsActivePort \x7f"
+                      "ELF\x01\x02; 4 chromium --user-data-dir=$S/bad --remote-debugging-port=0; "
+                      "file zero/DevToolsActivePort 0\n/devtools/browser/x\n; 5 chromium "
+                      "--user-data-dir=$S/zero --remote-debugging-port=0; listen 0 5; ?c "
+                      "1:41234/devtools/browser/abc-123 2:41235");
+    // A Firefox started on a profile chosen by name names no folder on its command line; the lock
+    // file it holds open tells where its profile is.
+    QTest::newRow("firefox's server file, in the profile named or locked, missing or wrong")
+        << QByteArray(
+               "file p/WebDriverBiDiServer.json {\n  \"ws_host\": \"127.0.0.1\",\n  \"ws_port\": "
+               "39803\n}; 1 firefox-esr --profile $S/p --remote-debugging-port 0 https://a.b/; "
+               "file x.default-esr/WebDriverBiDiServer.json {\"ws_port\": 40001}; file "
+               "x.default-esr/.parentlock ; 2 firefox-esr -P default-esr "
+               "--remote-debugging-port=0; link 2 fd/0 /dev/null; link 2 fd/3 socket:[12345]; link "
+               "2 fd/15 $S/x.default-esr/.parentlock; listen 39803 1; listen 40001 2; 3 firefox "
+               "--profile $S/none --remote-debugging-port 0; file 4/WebDriverBiDiServer.json "
+               "ws_port=39804; 4 firefox --profile $S/4 --remote-debugging-port 0; file "
+               "5/WebDriverBiDiServer.json {\"ws_port\": \"39804\"}; 5 firefox --profile $S/5 "
+               "--remote-debugging-port 0; file 6/WebDriverBiDiServer.json {\"ws_port\": 70000}; 6 "
+               "firefox --profile $S/6 --remote-debugging-port 0; file 7/WebDriverBiDiServer.json "
+               "{\"ws_port\": 398.5}; 7 firefox --profile $S/7 --remote-debugging-port 0; listen "
+               "39804 4 5; ?f 1:39803 2:40001");
+    // Another account may bind the port first, to be talked to in the browser's place; a process
+    // that the browser forked holds its socket too.
+    QTest::newRow("who holds the port: another user, another address, a forked process")
+        << QByteArray(
+               "1 chromium --remote-debugging-port=9333; listen 9333; 2 chromium "
+               "--remote-debugging-port=9334; listen 9334 2; listen 9334; 3 chromium "
+               "--remote-debugging-port=9335; listen 9335 3; listen 00000000:9335; 4 chromium "
+               "--remote-debugging-port=9336; 5 chromium --remote-debugging-port=9337; listen 9337 "
+               "5; listen 0200007F:9337; 10 chromium --remote-debugging-port=9700; 11:1001 "
+               "chromium --remote-debugging-port=9701; listen 9700 10; listen 9701 11; 21 chromium "
+               "--remote-debugging-port=9801; rm 21/status; 22; self chromium "
+               "--remote-debugging-port=9802; -1 chromium --remote-debugging-port=9803; listen "
+               "9801 21; 30 chromium --remote-debugging-port=9900; 31 chromium "
+               "--remote-debugging-port=9900; 32 chromium --remote-debugging-port=9901; listen "
+               "9900 30 31; listen 9901 32; ?c 5:9337 10:9700 30:9900 32:9901; 6 firefox "
+               "--remote-debugging-port 9338; listen 0000000000000000FFFF00000100007F:9338 6; "
+               "listen 00000000000000000000000000000000:9338; 7 firefox --remote-debugging-port "
+               "9339; listen 00000000000000000000000000000000:9339 7; ?f 7:9339");
     // Ruled out at first sight, a browser still writing its port file is looked at again, and an
     // id that came back belongs to a new process.
     QTest::newRow("what is ruled out does not hide a browser") << QByteArray(
@@ -216,10 +210,6 @@ void TestTabSources::discoveryIgnoresAPortAnotherAccountListensOn()
     QVERIFY(holder.waitForStarted());
     QCOMPARE(portOf(holder), port);
     QCOMPARE(portOf(browser), 0);
-    for (QProcess *shell : {&browser, &holder}) {
-        shell->closeWriteChannel();
-        QVERIFY(shell->waitForFinished());
-    }
 }
 
 void TestTabSources::devToolsDropsAStalledBadOrVanishedBrowser_data()
@@ -268,7 +258,7 @@ void TestTabSources::devToolsDistrustsAStalePortFile()
 // Firefox keeps a session whose connection went, and refuses every other while it lasts.
 void TestTabSources::bidiAsksOneThingAtATimeInOneSessionEndedAtTheEnd()
 {
-    BidiRig rig(firefox, noWindowCloser);
+    BidiRig rig(firefox, [](qint64) {});
     rig.browser.tabs = {{u"a"_qs, u"Alpha"_qs}, {u"b"_qs, u"Settings"_qs, true}};
     QTRY_COMPARE_WITH_TIMEOUT(rig.names(), (QStringList{u"Alpha"_qs, u"?"_qs}), waitMs);
     rig.browser.tabs = {{u"c"_qs, u"Gamma"_qs}};
@@ -290,7 +280,7 @@ void TestTabSources::bidiDropsAStalledBrowserAndReportsARefusedSession_data()
 void TestTabSources::bidiDropsAStalledBrowserAndReportsARefusedSession()
 {
     QFETCH(FakeBidiBrowser::Answer, answer);
-    BidiRig rig(firefox, noWindowCloser);
+    BidiRig rig(firefox, [](qint64) {});
     rig.browser.tabs = {{u"a"_qs, u"Alpha"_qs}};
     QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Alpha"_qs}, waitMs);
 
@@ -329,7 +319,7 @@ void TestTabSources::bidiLeavesAFirefoxThatDoesNotNameTheProcessAlone()
     rig.browser.processId = processId ? std::optional(processId) : std::nullopt;
     rig.browser.tabs = {{u"a"_qs, u"Alpha"_qs}};
     QTRY_VERIFY_WITH_TIMEOUT(rig.browser.methods.count(u"session.end"_qs) >= 1, waitMs);
-    rig.source->requestClose(rig.handle("a"));
+    rig.source->requestClose(WindowHandle{0, QByteArray::number(rig.browser.port()) + "/a"});
     QTRY_VERIFY_WITH_TIMEOUT(rig.browser.methods.count(u"session.end"_qs) >= 2, waitMs);
     QVERIFY(rig.names().isEmpty() && !rig.source->covers(700) && !rig.source->covers(701));
     QCOMPARE(rig.browser.methods.count(u"browsingContext.getTree"_qs), 0);

@@ -7,10 +7,9 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
-// Plays a Firefox's WebDriver BiDi endpoint on 127.0.0.1 as far as the tab source uses it. Like
-// Firefox it allows one session at a time and keeps a session whose connection went. Answers come a
-// moment after the request, so a client that sends a second request before the first is answered is
-// seen.
+// Plays a Firefox's WebDriver BiDi endpoint on 127.0.0.1 as far as the tab source uses it: one
+// session at a time, kept when its connection goes. Answers come a moment after the request, so a
+// second request sent before the first is answered is seen.
 class FakeBidiBrowser : public QObject
 {
 public:
@@ -45,8 +44,8 @@ public:
     QList<Tab> tabs;
     Answer answer = Answer::Normal;
     QStringList methods; // of every command received
-    // The connection that holds the only session, compared only: Firefox keeps a session whose
-    // connection went. Any other pointer plays another client that holds it.
+    // The connection that holds the only session, compared only: any other pointer plays another
+    // client that holds it.
     const QWebSocket *session = nullptr;
     bool overlapped = false; // a command came while an earlier one was unanswered
 
@@ -58,13 +57,12 @@ private:
         methods.append(method);
         overlapped = overlapped || socket->property("busy").toBool();
         socket->setProperty("busy", true);
-        const QJsonValue id = command.value(u"id");
         QJsonObject message = respond(socket, method, command.value(u"params").toObject());
         if (answer == Answer::Silence)
             return;
         if (answer == Answer::Huge && !method.startsWith(u"session."))
             message = {{u"result"_qs, QJsonObject{{u"padding"_qs, QString(4'000'000, u'x')}}}};
-        message.insert(u"id"_qs, id);
+        message.insert(u"id"_qs, command.value(u"id"));
         message.insert(u"type"_qs, message.contains(u"error") ? u"error"_qs : u"success"_qs);
         QTimer::singleShot(2, socket, [socket, message] {
             socket->setProperty("busy", false);
@@ -74,12 +72,6 @@ private:
 
     QJsonObject respond(QWebSocket *socket, const QString &method, const QJsonObject &params)
     {
-        const auto failure = [](const QString &error) {
-            return QJsonObject{{u"error"_qs, error}};
-        };
-        const auto success = [](const QJsonObject &result) {
-            return QJsonObject{{u"result"_qs, result}};
-        };
         if (method == u"session.new") {
             if (session)
                 return failure(u"session not created"_qs);
@@ -100,12 +92,11 @@ private:
                                             {u"url"_qs, u"https://"_qs + tab.context + u'/'}});
             return success({{u"contexts"_qs, contexts}});
         }
-        const QJsonObject target = params.value(u"target").toObject();
-        const QString context =
-            params.value(u"context").toString(target.value(u"context").toString());
-        const auto tab = std::find_if(tabs.begin(), tabs.end(),
-                                      [&](const Tab &t) { return t.context == context; });
         if (method == u"script.evaluate") {
+            const QJsonObject target = params.value(u"target").toObject();
+            const auto tab = std::find_if(tabs.begin(), tabs.end(), [&](const Tab &t) {
+                return t.context == target.value(u"context").toString();
+            });
             // Only a sandboxed script is out of the page's reach.
             if (tab == tabs.end() || tab->titleFails ||
                 target.value(u"sandbox").toString().isEmpty())
@@ -116,6 +107,9 @@ private:
         }
         return success({});
     }
+
+    static QJsonObject failure(const QString &error) { return {{u"error"_qs, error}}; }
+    static QJsonObject success(const QJsonObject &result) { return {{u"result"_qs, result}}; }
 
     QWebSocketServer m_server;
 };

@@ -39,10 +39,6 @@ struct TabSourceRig
             names.append(page.pageName.value_or(u"?"_qs));
         return names;
     }
-    WindowHandle handle(const QByteArray &tab) const
-    {
-        return WindowHandle{0, QByteArray::number(browser.port()) + '/' + tab};
-    }
 
     FakeProcTree proc;
     Browser browser;
