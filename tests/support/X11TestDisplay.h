@@ -96,20 +96,6 @@ public:
         sync();
         return window;
     }
-    // Unmapped windows without properties, made in one go.
-    QList<xcb_window_t> createBareWindows(int count)
-    {
-        QList<xcb_window_t> windows;
-        for (int i = 0; i < count; ++i) {
-            windows.append(xcb_generate_id(m_connection));
-            xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, windows.last(), m_root, 0, 0, 1,
-                              1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0,
-                              nullptr);
-        }
-        m_windows.append(windows);
-        sync();
-        return windows;
-    }
     void destroyWindow(xcb_window_t window)
     {
         xcb_destroy_window(m_connection, window);
