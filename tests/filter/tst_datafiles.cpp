@@ -42,8 +42,6 @@ class TestDataFiles : public QObject
     Q_OBJECT
 
 private slots:
-    void handEditedFilesLoadAndSaveAsTheProgramWritesThem_data();
-    void handEditedFilesLoadAndSaveAsTheProgramWritesThem();
     void recordsBeyondTheRowCapAreKeptAtTheEndOfTheFile();
     void aSaveKilledMidwayLeavesTheOldOrTheNewFileWhole();
     void aFailedSaveKeepsTheOldFileAndNamesIt_data();
@@ -52,50 +50,6 @@ private slots:
 private:
     QTemporaryDir m_dir;
 };
-
-void TestDataFiles::handEditedFilesLoadAndSaveAsTheProgramWritesThem_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QList<QStringList>>("rows");
-    QTest::addColumn<QByteArray>("saved");
-    QTest::newRow("keywords by hand, empty ones kept")
-        << "mtrl.dll" << QByteArray("\r\n  pub  \r\n\"a\"junk,\"b\"\r\"c\",,\n\r\n\"\"\r\n\"open")
-        << QList<QStringList>{{"open"}, {""}, {""}, {"c"}, {"b"}, {"a"}, {"pub  "}}
-        << QByteArray("\"open\"\r\n\"\"\r\n\"\"\r\n\"c\"\r\n\"b\"\r\n\"a\"\r\n\"pub  \"\r\n");
-    QTest::newRow("windows-1252") << "mtrl.dll" << QByteArray("\"caf\xE9\"\r\n\"\x80uro\"")
-                                  << QList<QStringList>{{"€uro"}, {"café"}}
-                                  << QString("\"€uro\"\r\n\"café\"\r\n").toUtf8();
-    QTest::newRow("byte-order mark")
-        << "mtrl.dll" << QByteArray("\xEF\xBB\xBF\"été\"") << QList<QStringList>{{"été"}}
-        << QString("\"été\"\r\n").toUtf8();
-    QTest::newRow("statistics by hand, counts by numeric prefix")
-        << "stat/stat.txt"
-        << QByteArray(
-               "\r\n\"a\",\"12\"\r\n \r\nb,\"\"\r\n  c , x5 \n\"d\"y,\"   5\"z\r\"e\",\"5 x\"\r\n"
-               "\"f\",\"1 2\t3\"\r\n\"g\",\"1e999\"\r\n\"h\",\"2.5x\"\r\n\"i\"")
-        << QList<QStringList>{{"12", "a"},  {"0", "b"}, {"0", "c "},  {"5", "d"}, {"5", "e"},
-                              {"123", "f"}, {"0", "g"}, {"2.5", "h"}, {"0", "i"}}
-        << QByteArray();
-}
-
-void TestDataFiles::handEditedFilesLoadAndSaveAsTheProgramWritesThem()
-{
-    QFETCH(QString, file);
-    QFETCH(QByteArray, content);
-    QFETCH(QList<QStringList>, rows);
-    QFETCH(QByteArray, saved);
-    QTemporaryDir dir;
-    writeAll(dir.filePath(file), content);
-    QTreeWidget list;
-    const bool keywords = file == "mtrl.dll";
-    list.setColumnCount(keywords ? 1 : 2);
-    QVERIFY(keywords ? LoadKeywordFile(dir.path(), &list) : LoadStatisticsFile(dir.path(), &list));
-    QCOMPARE(::rows(list), rows);
-    QVERIFY(keywords ? SaveKeywordFile(dir.path(), &list) : SaveStatisticsFile(dir.path(), &list));
-    if (!saved.isNull())
-        QCOMPARE(readAll(dir.filePath(file)), saved);
-}
 
 void TestDataFiles::recordsBeyondTheRowCapAreKeptAtTheEndOfTheFile()
 {
