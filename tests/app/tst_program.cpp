@@ -23,7 +23,6 @@ using Files = QMap<QString, QByteArray>;
 // The program around a window of the test's, with a scripted tray and task list.
 struct Run
 {
-    // The files are written before the program starts up, which reads them.
     explicit Run(TestWindow &testWindow, const Files &files = {}) : window(testWindow)
     {
         form.Timer1->stop();

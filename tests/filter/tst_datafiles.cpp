@@ -138,9 +138,7 @@ void TestDataFiles::aFailedSaveKeepsTheOldFileAndNamesIt()
     if (!mount({"-t", "tmpfs", "-o", "size=256k", "tmpfs", disk}))
         QSKIP("mounting a small tmpfs needs root");
     const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", disk}); });
-    QVERIFY(EnsureStatisticsFolder(disk));
     writeBytes(keywordFilePath(disk), keywordFile(3, "kept"));
-    writeBytes(statisticsFilePath(disk), "\"kept 0\",\"7\"\r\n");
     if (fault == "full disk") {
         QFile filler(disk + "/filler");
         QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
@@ -149,29 +147,23 @@ void TestDataFiles::aFailedSaveKeepsTheOldFileAndNamesIt()
     } else if (fault == "read-only disk") {
         QVERIFY(mount({"-o", "remount,ro", disk}));
     } else {
-        // A file mounted over each data file: it can be written, never renamed over.
+        // A file mounted over the data file: it can be written, never renamed over.
         writeBytes(disk + "/other", "\"other\"\r\n");
-        for (const QString &path : {keywordFilePath(disk), statisticsFilePath(disk)})
-            QVERIFY(mount({"--bind", disk + "/other", path}));
+        QVERIFY(mount({"--bind", disk + "/other", keywordFilePath(disk)}));
     }
-    const QStringList files = QDir(disk).entryList() + QDir(disk + "/stat").entryList();
+    const QStringList files = QDir(disk).entryList();
     const QByteArray keywords = readAll(keywordFilePath(disk));
-    const QByteArray statistics = readAll(statisticsFilePath(disk));
 
-    QTreeWidget keywordList, statisticsList;
+    // The statistics file is saved by the same code.
+    QTreeWidget keywordList;
     setRows(keywordList, QList<QStringList>(200, {"new"}));
-    setRows(statisticsList, QList<QStringList>(200, {"1", "new"}));
     Failure failure;
     QVERIFY(!SaveKeywordFile(disk, &keywordList, &failure));
     QVERIFY2(failure.message.contains("mtrl.dll") && failure.message.contains(reason),
              qPrintable(failure.message));
-    QVERIFY(!SaveStatisticsFile(disk, &statisticsList, &failure));
-    QVERIFY2(failure.message.contains("stat.txt") && failure.message.contains(reason),
-             qPrintable(failure.message));
     QCOMPARE(readAll(keywordFilePath(disk)), keywords);
-    QCOMPARE(readAll(statisticsFilePath(disk)), statistics);
-    // No half-written file is left beside them.
-    QCOMPARE(QDir(disk).entryList() + QDir(disk + "/stat").entryList(), files);
+    // No half-written file is left beside it.
+    QCOMPARE(QDir(disk).entryList(), files);
 }
 
 QTEST_MAIN(TestDataFiles)

@@ -103,7 +103,6 @@ void TestForm1::reopenOpensOnlyWebAddresses_data()
     QTest::addColumn<bool>("opened"); // else shown to the user, unless empty
     QTest::newRow("HTTP with shell characters") << "HTTP://x.example/a b;rm -rf ~ \"q\"" << true;
     QTest::newRow("local file") << "file:///etc/passwd" << false;
-    QTest::newRow("custom handler") << "steam://run/1" << false;
     QTest::newRow("empty") << "" << false;
 }
 
