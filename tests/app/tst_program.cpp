@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 

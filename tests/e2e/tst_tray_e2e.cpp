@@ -18,11 +18,6 @@ QString output(const QString &program, const QStringList &arguments)
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
-void xdotool(const QStringList &arguments)
-{
-    output(QStringLiteral("xdotool"), arguments);
-}
-
 QString windowNamed(const QString &name)
 {
     return output(QStringLiteral("xdotool"),
@@ -79,13 +74,11 @@ void TestTrayEndToEnd::trayActsOnReleaseAndItsQuitSavesTheFiles()
         QStandardPaths::findExecutable("xdotool").isEmpty())
         QSKIP("needs trayer and xdotool");
     QTemporaryDir folder;
-    // Both are killed when the test ends.
     QProcess tray, program;
     tray.start("trayer", {"--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width",
                           "200", "--height", "32"});
     QVERIFY(tray.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("panel").isEmpty(), 20000);
-
     QVERIFY(QFile::copy(QStringLiteral(VEXLOR_APP_FOLDER "/vexlor-popup"),
                         folder.filePath("vexlor-popup")));
     writeBytes(folder.filePath("mtrl.dll"), "\"casino\"\r\n");
@@ -98,24 +91,21 @@ void TestTrayEndToEnd::trayActsOnReleaseAndItsQuitSavesTheFiles()
     const QString caption = QStringLiteral(" Vexlor Popup  2007  - Protection totale");
     QTRY_VERIFY_WITH_TIMEOUT(isViewable(windowNamed(caption)), 30000);
     const QString window = windowNamed(caption);
-
     // The window's "Quitter", clicked near its lower edge, hides it; the icon appears in the
     // notification area.
-    xdotool({"mousemove", "--window", window, "464", "62", "click", "1"});
+    output("xdotool", {"mousemove", "--window", window, "464", "62", "click", "1"});
     QTRY_VERIFY_WITH_TIMEOUT(!isViewable(window), 10000);
     QRect icon;
     QTRY_VERIFY_WITH_TIMEOUT(!namedWindow(true, &icon).isEmpty(), 10000);
-
     // A press on the icon does nothing until the release, and a release away from the icon is
     // no click. The menu of a later right click shows that the press was seen and ignored.
-    xdotool(at(icon.center(), {"mousedown", "1"}) + at({10, 10}, {"mouseup", "1"}));
-    xdotool(at(icon.center(), {"click", "3"}));
+    output("xdotool", at(icon.center(), {"mousedown", "1"}) + at({10, 10}, {"mouseup", "1"}));
+    output("xdotool", at(icon.center(), {"click", "3"}));
     QRect menu;
     QTRY_VERIFY_WITH_TIMEOUT(!namedWindow(false, &menu).isEmpty(), 10000);
     QVERIFY(!isViewable(window));
-
     // The menu's last item quits.
-    xdotool(at({menu.center().x(), menu.bottom() - 12}, {"click", "1"}));
+    output("xdotool", at({menu.center().x(), menu.bottom() - 12}, {"click", "1"}));
     QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 15000);
     QCOMPARE(program.exitCode(), 0);
     QCOMPARE(readAll(folder.filePath("mtrl.dll")), QByteArray("\"casino\"\r\n"));

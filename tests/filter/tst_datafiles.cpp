@@ -67,7 +67,6 @@ void TestDataFiles::recordsBeyondTheRowCapAreKeptAtTheEndOfTheFile()
     QVERIFY(LoadStatisticsFile(dir.path(), &statisticsList));
     QCOMPARE(keywordList.topLevelItemCount(), kMaxRows);
     QCOMPARE(statisticsList.topLevelItemCount(), kMaxRows);
-
     // The user makes room for a keyword and adds one: its statistics record is appended to the
     // file, though the statistics list is full.
     delete keywordList.takeTopLevelItem(0);
@@ -77,7 +76,6 @@ void TestDataFiles::recordsBeyondTheRowCapAreKeptAtTheEndOfTheFile()
     KeywordCommands(&statisticsList, &keywordList, &window, dialogs, dir.path()).add();
     QVERIFY(SaveStatisticsFile(dir.path(), &statisticsList));
     QVERIFY(SaveKeywordFile(dir.path(), &keywordList));
-
     QByteArray savedKeywords;
     for (int i = kMaxRows - 2; i >= 0; --i)
         savedKeywords += writeRecord({QStringLiteral("mot %1").arg(i)});
@@ -153,7 +151,6 @@ void TestDataFiles::aFailedSaveKeepsTheOldFileAndNamesIt()
     }
     const QStringList files = QDir(disk).entryList();
     const QByteArray keywords = readAll(keywordFilePath(disk));
-
     // The statistics file is saved by the same code.
     QTreeWidget keywordList;
     setRows(keywordList, QList<QStringList>(200, {"new"}));

@@ -8,9 +8,8 @@
 
 namespace {
 
-// Pieces of page texts and keywords: letters whose lower case is another letter, or two
-// (U+0130), or the same for several capitals (K and the Kelvin sign), letters outside the
-// Basic Multilingual Plane, and short words that overlap one another.
+// Letters whose lower case is another, or two (U+0130), or shared by several capitals (K and the
+// Kelvin sign), letters beyond the Basic Multilingual Plane, and words that overlap.
 const QStringList kPieces = {"a", "b", "ab", "A",   "B",   "é",  "É",      "ß",  "ẞ", "İ",
                              "i", "I", "ı",  "Σ",   "σ",   "ς",  "\u212A", "k",  "𐐀", "𐐨",
                              " ", "-", ".",  "pub", "PUB", "Pu", "ubi",    "aba"};
@@ -69,9 +68,8 @@ QString keyword(Random &random, const ScanRig &side)
     return random.text(3);
 }
 
-// The edits of the keywords, the statistics, the pages and the selection that the commands, a
-// reload or the user make between two ticks. Each side draws from a generator of its own with
-// the same seed, so both make the same edit.
+// The edits of the lists, pages and selection made between two ticks. Each side draws from a
+// generator of its own with the same seed, so both make the same edit.
 const QList<std::function<void(ScanRig &, Random &)>> kEdits = {
     [](ScanRig &s, Random &r) {
         s.ListView3.addTopLevelItem(new QTreeWidgetItem({keyword(r, s)}));

@@ -5,7 +5,6 @@
 #include "ui/FileListBox.h"
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>

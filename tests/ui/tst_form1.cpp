@@ -27,7 +27,6 @@ private slots:
 private:
     std::unique_ptr<TestWindow> m_window;
     Form1 *m_form = nullptr;
-    QList<ScriptedDialogs::Shown> &shown() { return m_window->dialogs.m_shown; }
 };
 
 void TestForm1::init()
@@ -116,9 +115,9 @@ void TestForm1::reopenOpensOnlyWebAddresses()
     m_form->Command1->click();
     QCOMPARE(m_form->ListView3->topLevelItemCount() + m_form->ListView4->topLevelItemCount(), 0);
     QCOMPARE(m_window->opener.m_opened, opened ? QStringList{address} : QStringList());
-    QCOMPARE(shown().size(), opened || address.isEmpty() ? 0 : 1);
-    if (!shown().isEmpty())
-        QVERIFY(shown().last().text.endsWith('\r' + address));
+    QCOMPARE(m_window->dialogs.m_shown.size(), opened || address.isEmpty() ? 0 : 1);
+    if (!m_window->dialogs.m_shown.isEmpty())
+        QVERIFY(m_window->dialogs.m_shown.last().text.endsWith('\r' + address));
 }
 
 QTEST_MAIN(TestForm1)
