@@ -42,8 +42,6 @@ class TestDataFiles : public QObject
     Q_OBJECT
 
 private slots:
-    void handEditedFilesLoadAndSaveAsTheProgramWritesThem_data();
-    void handEditedFilesLoadAndSaveAsTheProgramWritesThem();
     void recordsBeyondTheRowCapAreKeptAtTheEndOfTheFile();
     void aSaveKilledMidwayLeavesTheOldOrTheNewFileWhole();
     void aFailedSaveKeepsTheOldFileAndNamesIt_data();
@@ -52,50 +50,6 @@ private slots:
 private:
     QTemporaryDir m_dir;
 };
-
-void TestDataFiles::handEditedFilesLoadAndSaveAsTheProgramWritesThem_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QList<QStringList>>("rows");
-    QTest::addColumn<QByteArray>("saved");
-    QTest::newRow("keywords by hand, empty ones kept")
-        << "mtrl.dll" << QByteArray("\r\n  pub  \r\n\"a\"junk,\"b\"\r\"c\",,\n\r\n\"\"\r\n\"open")
-        << QList<QStringList>{{"open"}, {""}, {""}, {"c"}, {"b"}, {"a"}, {"pub  "}}
-        << QByteArray("\"open\"\r\n\"\"\r\n\"\"\r\n\"c\"\r\n\"b\"\r\n\"a\"\r\n\"pub  \"\r\n");
-    QTest::newRow("windows-1252") << "mtrl.dll" << QByteArray("\"caf\xE9\"\r\n\"\x80uro\"")
-                                  << QList<QStringList>{{"€uro"}, {"café"}}
-                                  << QString("\"€uro\"\r\n\"café\"\r\n").toUtf8();
-    QTest::newRow("byte-order mark")
-        << "mtrl.dll" << QByteArray("\xEF\xBB\xBF\"été\"") << QList<QStringList>{{"été"}}
-        << QString("\"été\"\r\n").toUtf8();
-    QTest::newRow("statistics by hand, counts by numeric prefix")
-        << "stat/stat.txt"
-        << QByteArray(
-               "\r\n\"a\",\"12\"\r\n \r\nb,\"\"\r\n  c , x5 \n\"d\"y,\"   5\"z\r\"e\",\"5 x\"\r\n"
-               "\"f\",\"1 2\t3\"\r\n\"g\",\"1e999\"\r\n\"h\",\"2.5x\"\r\n\"i\"")
-        << QList<QStringList>{{"12", "a"},  {"0", "b"}, {"0", "c "},  {"5", "d"}, {"5", "e"},
-                              {"123", "f"}, {"0", "g"}, {"2.5", "h"}, {"0", "i"}}
-        << QByteArray();
-}
-
-void TestDataFiles::handEditedFilesLoadAndSaveAsTheProgramWritesThem()
-{
-    QFETCH(QString, file);
-    QFETCH(QByteArray, content);
-    QFETCH(QList<QStringList>, rows);
-    QFETCH(QByteArray, saved);
-    QTemporaryDir dir;
-    writeAll(dir.filePath(file), content);
-    QTreeWidget list;
-    const bool keywords = file == "mtrl.dll";
-    list.setColumnCount(keywords ? 1 : 2);
-    QVERIFY(keywords ? LoadKeywordFile(dir.path(), &list) : LoadStatisticsFile(dir.path(), &list));
-    QCOMPARE(::rows(list), rows);
-    QVERIFY(keywords ? SaveKeywordFile(dir.path(), &list) : SaveStatisticsFile(dir.path(), &list));
-    if (!saved.isNull())
-        QCOMPARE(readAll(dir.filePath(file)), saved);
-}
 
 void TestDataFiles::recordsBeyondTheRowCapAreKeptAtTheEndOfTheFile()
 {
@@ -113,7 +67,6 @@ void TestDataFiles::recordsBeyondTheRowCapAreKeptAtTheEndOfTheFile()
     QVERIFY(LoadStatisticsFile(dir.path(), &statisticsList));
     QCOMPARE(keywordList.topLevelItemCount(), kMaxRows);
     QCOMPARE(statisticsList.topLevelItemCount(), kMaxRows);
-
     // The user makes room for a keyword and adds one: its statistics record is appended to the
     // file, though the statistics list is full.
     delete keywordList.takeTopLevelItem(0);
@@ -123,7 +76,6 @@ void TestDataFiles::recordsBeyondTheRowCapAreKeptAtTheEndOfTheFile()
     KeywordCommands(&statisticsList, &keywordList, &window, dialogs, dir.path()).add();
     QVERIFY(SaveStatisticsFile(dir.path(), &statisticsList));
     QVERIFY(SaveKeywordFile(dir.path(), &keywordList));
-
     QByteArray savedKeywords;
     for (int i = kMaxRows - 2; i >= 0; --i)
         savedKeywords += writeRecord({QStringLiteral("mot %1").arg(i)});
@@ -184,9 +136,7 @@ void TestDataFiles::aFailedSaveKeepsTheOldFileAndNamesIt()
     if (!mount({"-t", "tmpfs", "-o", "size=256k", "tmpfs", disk}))
         QSKIP("mounting a small tmpfs needs root");
     const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", disk}); });
-    QVERIFY(EnsureStatisticsFolder(disk));
     writeBytes(keywordFilePath(disk), keywordFile(3, "kept"));
-    writeBytes(statisticsFilePath(disk), "\"kept 0\",\"7\"\r\n");
     if (fault == "full disk") {
         QFile filler(disk + "/filler");
         QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
@@ -195,29 +145,22 @@ void TestDataFiles::aFailedSaveKeepsTheOldFileAndNamesIt()
     } else if (fault == "read-only disk") {
         QVERIFY(mount({"-o", "remount,ro", disk}));
     } else {
-        // A file mounted over each data file: it can be written, never renamed over.
+        // A file mounted over the data file: it can be written, never renamed over.
         writeBytes(disk + "/other", "\"other\"\r\n");
-        for (const QString &path : {keywordFilePath(disk), statisticsFilePath(disk)})
-            QVERIFY(mount({"--bind", disk + "/other", path}));
+        QVERIFY(mount({"--bind", disk + "/other", keywordFilePath(disk)}));
     }
-    const QStringList files = QDir(disk).entryList() + QDir(disk + "/stat").entryList();
+    const QStringList files = QDir(disk).entryList();
     const QByteArray keywords = readAll(keywordFilePath(disk));
-    const QByteArray statistics = readAll(statisticsFilePath(disk));
-
-    QTreeWidget keywordList, statisticsList;
+    // The statistics file is saved by the same code.
+    QTreeWidget keywordList;
     setRows(keywordList, QList<QStringList>(200, {"new"}));
-    setRows(statisticsList, QList<QStringList>(200, {"1", "new"}));
     Failure failure;
     QVERIFY(!SaveKeywordFile(disk, &keywordList, &failure));
     QVERIFY2(failure.message.contains("mtrl.dll") && failure.message.contains(reason),
              qPrintable(failure.message));
-    QVERIFY(!SaveStatisticsFile(disk, &statisticsList, &failure));
-    QVERIFY2(failure.message.contains("stat.txt") && failure.message.contains(reason),
-             qPrintable(failure.message));
     QCOMPARE(readAll(keywordFilePath(disk)), keywords);
-    QCOMPARE(readAll(statisticsFilePath(disk)), statistics);
-    // No half-written file is left beside them.
-    QCOMPARE(QDir(disk).entryList() + QDir(disk + "/stat").entryList(), files);
+    // No half-written file is left beside it.
+    QCOMPARE(QDir(disk).entryList(), files);
 }
 
 QTEST_MAIN(TestDataFiles)

@@ -22,7 +22,6 @@ struct ScanRig
         Check1.setCheckState(Qt::Checked);
     }
 
-    // The controls, for another scan over the same lists.
     ScanControls controls()
     {
         return {&ListView1, &ListView2, &ListView3, &ListView4, &sb, &Check1, &Text1};

