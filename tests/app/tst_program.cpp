@@ -208,9 +208,9 @@ void TestProgram::aProgramThatCannotWriteItsFolderKeepsItsFilesInTheUsers()
     run.setProcessEnvironment(environment);
     run.start(program + "/vexlor-popup", {});
     const QString files = readOnly ? own : program;
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(files + "/Lang/Francais.lng"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(files + "/Lang/Francais.lng"), 60000);
     ::kill(static_cast<pid_t>(run.processId()), SIGTERM);
-    QVERIFY(run.waitForFinished(10000));
+    QVERIFY(run.waitForFinished(60000));
     QVERIFY(QFile::exists(files + "/mtrl.dll") && QFile::exists(files + "/stat/stat.txt"));
     QCOMPARE(QFileInfo::exists(own), readOnly);
 }
