@@ -56,7 +56,8 @@ QList<KnownBrowser> parse(QByteArrayView table)
 
 const QList<KnownBrowser> &browsers()
 {
-    static const QList<KnownBrowser> rows = parse(kBrowserTable);
+    static const QList<KnownBrowser> rows =
+        parse(QByteArrayView(static_cast<const char *>(kBrowserTable)));
     return rows;
 }
 
