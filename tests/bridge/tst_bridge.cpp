@@ -217,13 +217,17 @@ void TestBridge::sourceListsRoutesClosesAndForgetsEachBrowser()
     BridgeSource source(m_path);
     BridgePeer firefox(m_path);
     BridgePeer chromium(m_path);
-    firefox.sendHello(4101);
-    chromium.sendHello(4202);
+    // Pids that cannot be the test's parent, whatever pid the system gave it.
+    const qint64 claimed = ::getppid() + 1;
+    firefox.sendHello(claimed);
+    chromium.sendHello(claimed + 1);
     // A browser counts as covered from its hello on, before it has listed anything. It is the
     // parent of the process that connected (here the one that started this test), not the pid
     // the hello names: any process of the user could name the user's browser.
     QTRY_VERIFY_WITH_TIMEOUT(source.covers(::getppid()), waitMs);
-    QVERIFY(!source.covers(4101) && !source.covers(4202) && !source.covers(0));
+    QVERIFY(!source.covers(claimed));
+    QVERIFY(!source.covers(claimed + 1));
+    QVERIFY(!source.covers(0));
 
     // What no browser sends is passed over, and what one could send is cut to size.
     for (const char *garbage : {"not json", "[1,2]", R"({"tabs":"none"})", R"({"close":1})", ""})
