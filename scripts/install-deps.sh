@@ -19,7 +19,6 @@ for option in "$@"; do
     case "$option" in
     --with-browsers) packages+=(chromium firefox-esr pulseaudio) ;;
     --with-fuzzers) packages+=(clang-14 libclang-rt-14-dev) ;;
-    --with-package-checks) packages+=(lintian appstream) ;;
     esac
 done
 
