@@ -6,6 +6,7 @@
 #include "ui/Form1.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QSessionManager>
 
@@ -29,6 +30,14 @@ void Program::startUp()
         m_form.close();
     else
         m_form.show();
+}
+
+int Program::run()
+{
+    startUp();
+    // Start-up lets events through, so a session may already have ended the program; its
+    // request to leave the event loop came before there was one, and would be lost.
+    return m_form.QuittingFlag ? 0 : QApplication::exec();
 }
 
 void Program::followSession(QGuiApplication &app, TerminationSignals &termination)

@@ -26,6 +26,10 @@ public:
     // to the tray when the program starts there.
     void startUp();
 
+    // Start-up, then the event loop until the quit command or the session ends the program.
+    // Returns the program's exit status.
+    int run();
+
     // The desktop session's requests: saving its state (a checkpoint, or a log-out that may
     // still be cancelled) saves both files and the filter goes on; a termination signal (the
     // session's real end, kill) saves and ends.

@@ -48,6 +48,5 @@ int main(int argc, char *argv[])
     TerminationSignals termination;
     program.followSession(app, termination);
 
-    program.startUp();
-    return QApplication::exec();
+    return program.run();
 }

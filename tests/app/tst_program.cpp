@@ -48,6 +48,7 @@ private slots:
     void startUpLoadsTheFilesAndQuitSavesTheRunsCounts_data();
     void startUpLoadsTheFilesAndQuitSavesTheRunsCounts();
     void aFailedSaveKeepsTheFilterRunningUntilTheSessionEnds();
+    void aSessionEndDuringStartUpEndsTheProgram();
     void anUnreadableDataFileIsNeverOverwritten_data();
     void anUnreadableDataFileIsNeverOverwritten();
     void aProgramThatCannotWriteItsFolderKeepsItsFilesInTheUsers_data();
@@ -120,6 +121,27 @@ void TestProgram::aFailedSaveKeepsTheFilterRunningUntilTheSessionEnds()
     QCOMPARE(run.ended, 1);
     QCOMPARE(readAll(window.path("stat/stat.txt")), QByteArray("\"pub\",\"9\"\r\n"));
     QCOMPARE(window.dialogs.m_shown.size(), 1);
+}
+
+// A log-out just after log-in: the signal is read while start-up lets events through, before
+// the event loop starts, and must still end the program.
+void TestProgram::aSessionEndDuringStartUpEndsTheProgram()
+{
+    TestWindow window;
+    Run run(window, {{"mtrl.dll", "\"pub\"\r\n"}});
+    TerminationSignals termination;
+    run.program.followSession(*qApp, termination);
+    QTimer stuck;
+    stuck.callOnTimeout(qApp, [] { QCoreApplication::exit(1); });
+    stuck.start(30000);
+    int status = -1;
+    standardErrorOf([&] {
+        std::raise(SIGTERM);
+        status = run.program.run();
+    });
+    QCOMPARE(status, 0);
+    QCOMPARE(run.ended, 1);
+    QCOMPARE(readAll(window.path("stat/stat.txt")), QByteArray("\"pub\",\"0\"\r\n"));
 }
 
 void TestProgram::anUnreadableDataFileIsNeverOverwritten_data()
