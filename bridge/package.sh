@@ -65,7 +65,7 @@ else
     rm -f "$out/vexlor-popup-bridge.crx"
 fi
 
-# The update manifest that the Chromium policy points to; the all-users installer writes its
-# own beside the copies it installs.
+# The update manifest for the packages in the build folder; the Debian package ships its own,
+# pointing at the installed copy, which the lock-down's Chromium policy names.
 "$(dirname "$0")/updates-xml.sh" "$id" "$version" "$out/vexlor-popup-bridge.crx" >"$out/updates.xml"
 echo "$id" >"$out/chromium-extension-id"

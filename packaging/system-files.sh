@@ -2,7 +2,7 @@
 # Writes what the Debian package installs beside the built files, into <out>:
 #   system-files.sh <bridge packages folder> <source folder> <out> <program folder once installed>
 # the host manifests for every user of Chromium and Firefox, Chromium's update manifest, the
-# icons drawn from our own picture, the manual page and the changelog, both compressed.
+# icons drawn from our own picture, the manual pages and the changelog, compressed.
 set -euo pipefail
 
 packages=$1
@@ -36,4 +36,5 @@ for size in 48 128 256; do
     rsvg-convert -w "$size" -h "$size" "$source/data/icons/app.svg" -o "$out/icons/$size.png"
 done
 gzip -9n <"$source/packaging/vexlor-popup.1" >"$out/vexlor-popup.1.gz"
+gzip -9n <"$source/packaging/vexlor-popup-lockdown.8" >"$out/vexlor-popup-lockdown.8.gz"
 gzip -9n <"$source/packaging/changelog" >"$out/changelog.Debian.gz"

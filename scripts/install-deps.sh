@@ -13,7 +13,7 @@ packages=(
     xvfb xauth x11-utils xdotool trayer xdg-utils desktop-file-utils libglib2.0-bin
     fonts-dejavu-core
     openssl zip python3
-    librsvg2-bin dpkg-dev
+    librsvg2-bin dpkg-dev jq lintian appstream
 )
 for option in "$@"; do
     case "$option" in
