@@ -124,7 +124,7 @@ mergeFirefox() {
     fi
     makeFolder "$(dirname "$file")"
     current "$file" | jq --argjson entries "$entries" \
-            'reduce $entries[] as $e (.; setpath(["policies"] + $e[0]; $e[1]))' >"$file.new"
+        'reduce $entries[] as $e (.; setpath(["policies"] + $e[0]; $e[1]))' >"$file.new"
     if [ -e "$file" ]; then chmod --reference="$file" "$file.new"; else chmod 644 "$file.new"; fi
     mv -f "$file.new" "$file"
     cp "$file" "$name.ours"
@@ -194,6 +194,8 @@ lockOn() {
         [ "$kind" = release ] && ! xpiSigned && release=true
     done < <(firefoxFiles)
 
+    # The program takes no option to start in the notification area: each user's own choice
+    # in its options decides.
     makeFolder "$(dirname "$autostart")"
     writeFile "$autostart" <<'ENTRY'
 [Desktop Entry]
@@ -258,18 +260,20 @@ lockStatus() {
         local name="Firefox ESR"
         [ "$kind" = release ] && name=Firefox
         [ "$file" = "$firefoxShared" ] && name="Firefox (fichier commun)"
-        if [ -e "$file" ] && jq -e --argjson entries "$(firefoxEntries "$(weakFor "$kind")")" \
+        if [ -e "$file" ] && jq -e --argjson entries "$(firefoxEntries false)" \
             '(.policies // {}) as $p | all($entries[]; . as $e | $p | getpath($e[0]) == $e[1])' \
             "$file" >/dev/null 2>&1; then
-            if xpiSigned; then
-                say "$name : extension imposée (paquet signé), ni mode sans échec ni gestion des profils ($file)"
-            else
-                say "$name : extension imposée (paquet non signé), ni mode sans échec ni gestion des profils ($file)"
-            fi
-            [ "$(weakFor "$kind")" = true ] && weak=true
+            local package="paquet non signé"
+            xpiSigned && package="paquet signé"
+            say "$name : extension imposée ($package), ni mode sans échec ni gestion des profils ($file)"
         else
             say "$name : pas de verrouillage ($file)"
             complete=3
+        fi
+        # Whoever lifted the signature check, it is said while it lasts.
+        if [ -e "$file" ] && jq -e --arg pref "$signaturePref" \
+            '.policies.Preferences[$pref].Value == false' "$file" >/dev/null 2>&1; then
+            weak=true
         fi
         if [ -e "$firefoxShared" ] && [ "$file" != "$firefoxShared" ]; then
             say "  (ce fichier est ignoré : $firefoxShared passe avant lui)"
