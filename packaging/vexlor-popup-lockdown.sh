@@ -4,8 +4,8 @@
 #
 # vexlor-popup-lockdown on|off|status, run as root: forces the browser bridge into every user's
 # Chromium, Google Chrome and Firefox, closes the ways around it the browsers offer (private
-# windows, guest and added profiles, safe mode, user-level native messaging hosts), and starts
-# the program at every log-on. "off" puts back what "on" found; "status" says what is in place.
+# windows, guest and added profiles, safe mode's menus, user-level native messaging hosts), and
+# starts the program at every log-on. "off" puts back what "on" found; "status" says what is in place.
 # VEXLOR_LOCKDOWN_ROOT names another root folder to work on (default /).
 set -euo pipefail
 umask 022
@@ -265,7 +265,7 @@ lockStatus() {
             "$file" >/dev/null 2>&1; then
             local package="paquet non signé"
             xpiSigned && package="paquet signé"
-            say "$name : extension imposée ($package), ni mode sans échec ni gestion des profils ($file)"
+            say "$name : extension imposée ($package), mode de dépannage et gestion des profils retirés des menus ($file)"
         else
             say "$name : pas de verrouillage ($file)"
             complete=3
