@@ -1,5 +1,6 @@
 // The cost of one walk of each browser backend with 10 pages, as the scan tick pays it, and the
 // time one background reading of 10 tabs takes against the real browsers.
+#include "sources/RunningBrowsers.h"
 #include "sources/tabs/BidiSource.h"
 #include "sources/tabs/DevToolsSource.h"
 #include "sources/x11/X11BrowserSource.h"
@@ -220,11 +221,23 @@ void BM_WalkX11(benchmark::State &state)
     state.SetLabel("walk of the X11 backend, 10 browser windows");
 }
 
+// One look through the whole /proc of this machine for running browsers, as each check for
+// browsers that nobody watches makes it once the processes that are no browser have settled.
+void BM_LookForBrowsers(benchmark::State &state)
+{
+    RunningBrowsers running(u"/proc"_qs, std::nullopt, 0);
+    running.look();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(running.look());
+    state.SetLabel("look through /proc for running browsers, every 2 s");
+}
+
 } // namespace
 
 BENCHMARK(BM_WalkDevTools)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WalkBidi)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WalkX11)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LookForBrowsers)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadDevTools)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadBidi)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);
 

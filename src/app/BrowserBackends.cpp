@@ -6,7 +6,8 @@
 #include "sources/tabs/DevToolsSource.h"
 #include "sources/x11/X11BrowserSource.h"
 
-void addBrowserBackends(CompositeBrowserSource &source, const TabSourceSettings &settings)
+std::function<bool(qint64 pid)> addBrowserBackends(CompositeBrowserSource &source,
+                                                   const TabSourceSettings &settings)
 {
     auto bridge = std::make_unique<BridgeSource>();
     auto windows = std::make_unique<X11BrowserSource>();
@@ -18,10 +19,16 @@ void addBrowserBackends(CompositeBrowserSource &source, const TabSourceSettings 
         [bridge = bridge.get(), devTools = devTools.get(), bidi = bidi.get()](qint64 pid) {
             return bridge->covers(pid) || devTools->covers(pid) || bidi->covers(pid);
         });
+    std::function<bool(qint64 pid)> seen = [bridge = bridge.get(), devTools = devTools.get(),
+                                            bidi = bidi.get(), windowsView](qint64 pid) {
+        return bridge->covers(pid) || devTools->covers(pid) || bidi->covers(pid) ||
+               windowsView->windowProcesses().contains(pid);
+    };
     // The composite destroys its backends in this order, so the windows backend outlives the
     // BiDi one that closes windows through it.
     source.addBackend(std::move(bridge));
     source.addBackend(std::move(devTools));
     source.addBackend(std::move(bidi));
     source.addBackend(std::move(windows));
+    return seen;
 }

@@ -3,6 +3,7 @@
 #include "app/Program.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
+#include "app/UnwatchedBrowsers.h"
 #include "desktop/PulseSoundPlayer.h"
 #include "desktop/QtDialogs.h"
 #include "desktop/QtTrayIcon.h"
@@ -31,7 +32,7 @@ int main(int argc, char *argv[])
 
     writeHostManifests(HostManifestFolders::standard(), programFolder);
     CompositeBrowserSource source;
-    addBrowserBackends(source);
+    const UnwatchedBrowsers::Sight seen = addBrowserBackends(source);
     PulseSoundPlayer sound;
     QtDialogs dialogs;
     XdgOpener opener;
@@ -47,6 +48,9 @@ int main(int argc, char *argv[])
                      [&program] { program.trayHandler().handleEvent(TrayHandler::kLeftButtonUp); });
     TerminationSignals termination;
     program.followSession(app, termination);
+    RunningBrowsers runningBrowsers;
+    UnwatchedBrowsers unwatched(runningBrowsers, seen, tray, form.sb);
+    unwatched.follow(form.Timer1);
 
     return program.run();
 }

@@ -83,3 +83,8 @@ void QtTrayIcon::popUp(QMenu *menu)
 {
     menu->exec(QCursor::pos());
 }
+
+void QtTrayIcon::showMessage(const QString &title, const QString &text)
+{
+    m_icon.showMessage(title, text, QSystemTrayIcon::Warning, 15000);
+}

@@ -16,6 +16,7 @@ public:
     void remove() override;
     bool isShown() const override;
     void popUp(QMenu *menu) override;
+    void showMessage(const QString &title, const QString &text) override;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

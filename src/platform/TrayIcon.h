@@ -22,6 +22,8 @@ public:
     virtual bool isShown() const = 0;
     // Opens the menu at the pointer and returns when it has closed.
     virtual void popUp(QMenu *menu) = 0;
+    // A warning from the icon, as the desktop shows notifications; returns at once.
+    virtual void showMessage(const QString &title, const QString &text) = 0;
 
 signals:
     void leftButtonReleased();

@@ -1,6 +1,8 @@
+#include "app/UnwatchedBrowsers.h"
 #include "bridge/BridgeSocketPath.h"
 #include "sources/bridge/HostManifests.h"
 #include "support/EndToEndRig.h"
+#include "support/ScriptedTray.h"
 #include "support/X11TestDisplay.h"
 
 #include <QLabel>
@@ -83,6 +85,8 @@ private slots:
     void popupsClosedOnceAcrossRestartsOfProgramAndHost();
     void killedTestLeavesNoBrowserNorHost_data() { browserRows(); }
     void killedTestLeavesNoBrowserNorHost();
+    void browserNobodySeesIsReported_data() { browserRows(); }
+    void browserNobodySeesIsReported();
 };
 
 void TestBrowsers::initTestCase()
@@ -249,6 +253,29 @@ void TestBrowsers::killedTestLeavesNoBrowserNorHost()
     QVERIFY(test.waitForFinished());
     QTRY_COMPARE_WITH_TIMEOUT(BrowserProcess::processesWith(marker), QList<qint64>(),
                               scanTimeoutMs);
+}
+
+// Two browsers of a kind: one with a window, which the X11 source sees, and a headless one, with
+// no window, no bridge and no debugging port, which nothing sees and which alone is reported.
+void TestBrowsers::browserNobodySeesIsReported()
+{
+    QFETCH(QString, kind);
+    ProgramRig program({}, &m_tabs);
+    RunningBrowsers running(m_tabs.procRoot);
+    ScriptedTray tray;
+    tray.m_shown = true;
+    UnwatchedBrowsers unwatched(running, program.seen, tray, program.form->sb);
+    unwatched.follow(program.form->Timer1);
+    BrowserProcess windowed(kind, BrowserProcess::Windowed,
+                            {m_pages.url(u"Seen page"_qs, kind + u"/unwatched/seen"_qs)});
+    see(windowed);
+    QTRY_VERIFY_WITH_TIMEOUT(program.pageNames().contains(u"Seen page"_qs), startTimeoutMs);
+    BrowserProcess headless(kind, BrowserProcess::Headless,
+                            {m_pages.url(u"Unseen page"_qs, kind + u"/unwatched/unseen"_qs)});
+    see(headless);
+    QTRY_COMPARE_WITH_TIMEOUT(unwatched.reported(), QSet{headless.pid()}, startTimeoutMs);
+    QCOMPARE(tray.m_messages.size(), 1);
+    QVERIFY(tray.m_messages[0].contains(kind == u"chromium" ? u"Chromium"_qs : u"Firefox"_qs));
 }
 
 QTEST_MAIN(TestBrowsers)

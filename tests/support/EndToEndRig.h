@@ -95,7 +95,7 @@ struct ProgramRig
     {
         writeBytes(folder.filePath(u"mtrl.dll"_qs), keywordFile);
         if (tabs)
-            addBrowserBackends(source, *tabs);
+            seen = addBrowserBackends(source, *tabs);
         else
             source.addBackend(std::make_unique<X11BrowserSource>());
         form.reset(new Form1(Form1Services{source, sound, dialogs, opener, folder.path()}));
@@ -124,6 +124,7 @@ struct ProgramRig
 
     QTemporaryDir folder;
     CompositeBrowserSource source;
+    std::function<bool(qint64 pid)> seen; // with every backend
     RecordingSoundPlayer sound;
     ScriptedDialogs dialogs;
     RecordingOpener opener;

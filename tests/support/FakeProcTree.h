@@ -7,7 +7,8 @@
 
 // A /proc-like tree in a temporary folder, with a scratch folder beside it for profiles and port
 // files, written from lines that read like a test's story ("$S" stands for the scratch folder):
-//   "<pid>[:<uid>] <argument>..."  a process of that user (userId unless said), its command line
+//   "<pid>[:<uid>][/<ppid>] <argument>..."  a process of that user (userId unless said), its
+//                                   command line, its parent (1 unless said), started anew
 //   "file <path> <bytes>"           a file below the scratch folder
 //   "link <pid> <name> <target>"    a link in a process's folder, such as cwd or fd/3
 //   "listen [<hex address>:]<port> <pid>..."  a listening socket on 127.0.0.1 or the address
@@ -36,11 +37,15 @@ public:
         } else if (words[0] == "rm") {
             QFileInfo(path).isDir() ? QDir(path).removeRecursively() : QFile::remove(path);
         } else {
-            const QByteArrayList process = words[0].split(':');
+            const QByteArrayList process = words[0].split('/').first().split(':');
+            const QByteArray parent = words[0].contains('/') ? words[0].split('/').last() : "1";
             const QString folder = m_root.filePath(QString::fromUtf8(process[0]));
             const QByteArray uid = process.value(1, QByteArray::number(userId));
             QDir().mkpath(folder + u"/fd"_qs);
             write(folder + u"/status"_qs, "Name:\tprocess\nUid:\t" + uid + '\t' + uid + "\t0\t0\n");
+            write(folder + u"/stat"_qs, process[0] + " (a process) S " + parent +
+                                            QByteArray(" 0").repeated(17) + ' ' +
+                                            QByteArray::number(++m_startTimes));
             const QByteArrayList arguments = words.mid(1);
             write(folder + u"/cmdline"_qs,
                   arguments.isEmpty() ? QByteArray() : arguments.join('\0') + '\0');
@@ -80,4 +85,5 @@ private:
     QTemporaryDir m_root;
     QTemporaryDir m_scratch;
     int m_inodes = 40000;
+    quint64 m_startTimes = 0;
 };

@@ -18,8 +18,10 @@ public:
     void remove() override { m_shown = false; }
     bool isShown() const override { return m_shown; }
     void popUp(QMenu *) override {}
+    void showMessage(const QString &, const QString &text) override { m_messages.append(text); }
 
     bool m_shown = false;
+    QStringList m_messages;
 };
 
 // Remembers which windows are out of the task list.

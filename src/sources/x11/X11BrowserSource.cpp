@@ -184,6 +184,7 @@ void X11BrowserSource::discardEvents()
 QList<BrowserPage> X11BrowserSource::walk()
 {
     const SigpipeGuard guard;
+    m_windowProcesses.clear();
     if (!connect())
         return {};
     discardEvents();
@@ -362,7 +363,10 @@ QList<BrowserPage> X11BrowserSource::readPages(const QList<std::uint32_t> &windo
                                             : X11TitleText::decode(classBytes.mid(split + 1),
                                                                    X11TitleText::Encoding::Latin1);
         const std::optional<std::uint32_t> pid = takeCardinal(m_connection, read.netWmPid);
-        if (!X11TitleText::isKnownBrowser(instance, className) || !keep(pid)) {
+        const bool browser = X11TitleText::isKnownBrowser(instance, className);
+        if (browser && pid)
+            m_windowProcesses.insert(*pid);
+        if (!browser || !keep(pid)) {
             xcb_discard_reply(m_connection, read.netWmName.sequence);
             xcb_discard_reply(m_connection, read.wmName.sequence);
             continue;

@@ -3,6 +3,8 @@
 #include "platform/BrowserWindowSource.h"
 #include "platform/Limits.h"
 
+#include <QSet>
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -31,6 +33,9 @@ public:
     // Walks leave out the windows whose _NET_WM_PID this says yes to: another backend lists
     // the pages of those processes one by one and closes them one by one.
     void setCoveredProcesses(std::function<bool(qint64 pid)> covered);
+    // The processes, by _NET_WM_PID, of the browser windows the last walk found, whether it
+    // listed them or not.
+    const QSet<qint64> &windowProcesses() const { return m_windowProcesses; }
     // Asks every browser window of the process to close, whether walks list it or not.
     void requestCloseProcessWindows(qint64 pid);
 
@@ -62,4 +67,5 @@ private:
     std::uint32_t m_root = 0;
     Atoms m_atoms;
     std::function<bool(qint64 pid)> m_covered;
+    QSet<qint64> m_windowProcesses;
 };

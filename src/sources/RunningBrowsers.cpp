@@ -1,0 +1,173 @@
+#include "sources/RunningBrowsers.h"
+
+#include "sources/BrowserCatalogue.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <dirent.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+// Reads are capped, so that a process with an enormous command line costs little.
+constexpr qint64 maxCommandLine = 64 * 1024;
+constexpr qint64 maxSmallFile = 16 * 1024;
+// Chromium's renderers sit below a zygote or two; anything deeper is no browser's tree.
+constexpr int maxDepth = 8;
+
+QByteArray readCapped(const QString &path, qint64 cap)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.read(cap);
+}
+
+QList<qint64> processIds(const QString &procRoot)
+{
+    QList<qint64> pids;
+    // Read straight from the folder: a sorted listing stats every entry.
+    const std::unique_ptr<DIR, int (*)(DIR *)> root(::opendir(QFile::encodeName(procRoot)),
+                                                    &::closedir);
+    if (!root)
+        return pids;
+    while (const dirent *entry = ::readdir(root.get())) {
+        char *end = nullptr;
+        const long long pid = std::strtoll(entry->d_name, &end, 10);
+        if (pid > 0 && *end == '\0' && std::isdigit(static_cast<unsigned char>(entry->d_name[0])))
+            pids.append(pid);
+    }
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+// The parent and the start time from "pid (name) state ppid ... starttime", where the name may
+// hold blanks and parentheses: the fields are counted from the last ")".
+bool readStat(const QString &folder, qint64 &parent, quint64 &startTime)
+{
+    const QByteArray stat = readCapped(folder + u"/stat"_qs, maxSmallFile);
+    const qsizetype close = stat.lastIndexOf(')');
+    const QList<QByteArray> fields = stat.mid(close + 1).simplified().split(' ');
+    bool parentOk = false;
+    bool startOk = false;
+    if (close < 0 || fields.size() < 20)
+        return false;
+    parent = fields[1].toLongLong(&parentOk);
+    startTime = fields[19].toULongLong(&startOk);
+    return parentOk && startOk;
+}
+
+// The real user id, the first number of the status's "Uid:" line.
+std::optional<uint> userOf(const QString &folder)
+{
+    const QByteArray status = readCapped(folder + u"/status"_qs, maxSmallFile);
+    const qsizetype line = status.indexOf("\nUid:");
+    if (line < 0)
+        return std::nullopt;
+    bool ok = false;
+    const uint uid = status.mid(line + 5, 24).simplified().split(' ').first().toUInt(&ok);
+    return ok ? std::optional(uid) : std::nullopt;
+}
+
+// Chromium's helpers carry --type=, Firefox's -contentproc.
+bool isHelper(const QList<QByteArray> &arguments)
+{
+    return std::any_of(arguments.cbegin() + 1, arguments.cend(), [](const QByteArray &argument) {
+        return argument.startsWith("--type=") || argument == "-contentproc" ||
+               argument == "--contentproc";
+    });
+}
+
+} // namespace
+
+RunningBrowsers::RunningBrowsers(QString procRoot, std::optional<uint> userId, qint64 settleMs)
+    : m_procRoot(std::move(procRoot)), m_userId(userId.value_or(::getuid())), m_settleMs(settleMs)
+{
+    m_clock.start();
+}
+
+QList<RunningBrowser> RunningBrowsers::look()
+{
+    const qint64 now = m_clock.elapsed();
+    QHash<qint64, Process> processes;
+    QList<qint64> browserPids;
+    for (const qint64 pid : processIds(m_procRoot)) {
+        Process process = m_processes.value(pid, Process{now});
+        const QString folder = m_procRoot + u'/' + QString::number(pid);
+        if (process.browser) {
+            // An id that comes back belongs to a new process, which its start time tells.
+            const quint64 started = process.startTime;
+            if (!readStat(folder, process.parent, process.startTime))
+                continue;
+            if (process.startTime != started)
+                process = Process{now};
+        }
+        if (!process.browser && !process.settled)
+            inspect(folder, process, now);
+        if (process.browser)
+            browserPids.append(pid);
+        processes.insert(pid, process);
+    }
+    m_processes = std::move(processes);
+
+    QList<RunningBrowser> browsers;
+    QHash<qint64, qsizetype> positions;
+    for (const qint64 pid : std::as_const(browserPids)) {
+        const qint64 main = mainOf(pid);
+        if (main == 0)
+            continue;
+        auto slot = positions.constFind(main);
+        if (slot == positions.cend()) {
+            const Process process = m_processes.value(main);
+            slot = positions.insert(main, browsers.size());
+            browsers.append({main, process.startTime, process.browser, {main}});
+        }
+        if (pid != main)
+            browsers[*slot].processes.append(pid);
+    }
+    return browsers;
+}
+
+void RunningBrowsers::inspect(const QString &folder, Process &process, qint64 now) const
+{
+    // Most processes are ruled out by their command line alone, with one read; a browser
+    // started under another name is known by its executable.
+    QList<QByteArray> arguments = readCapped(folder + u"/cmdline"_qs, maxCommandLine).split('\0');
+    if (arguments.last().isEmpty())
+        arguments.removeLast();
+    const KnownBrowser *browser = nullptr;
+    if (!arguments.isEmpty()) {
+        browser = BrowserCatalogue::byImage(QFileInfo(QFile::decodeName(arguments[0])).fileName());
+        if (!browser)
+            browser = BrowserCatalogue::byImage(
+                QFileInfo(QFileInfo(folder + u"/exe"_qs).symLinkTarget()).fileName());
+    }
+    if (browser && userOf(folder) == m_userId &&
+        readStat(folder, process.parent, process.startTime)) {
+        process.browser = browser;
+        process.helper = isHelper(arguments);
+        return;
+    }
+    // A wrapper script becomes the browser it starts by exec, under the same id, so a process
+    // is taken for no browser only once it has been one for a while.
+    process.settled = now - process.firstSeenMs >= m_settleMs;
+}
+
+// The process at the top of a browser's tree: up through the parents of the same browser. A
+// helper whose main process has gone belongs to no browser start.
+qint64 RunningBrowsers::mainOf(qint64 pid) const
+{
+    for (int depth = 0; depth < maxDepth; ++depth) {
+        const Process process = m_processes.value(pid);
+        const auto parent = m_processes.constFind(process.parent);
+        if (parent == m_processes.cend() || parent->browser != process.browser)
+            return process.helper ? 0 : pid;
+        pid = process.parent;
+    }
+    return 0;
+}
