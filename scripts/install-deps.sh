@@ -5,12 +5,12 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config clang-format
-    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-websockets-dev qt6-qpa-plugins
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-websockets-dev qt6-qpa-plugins qt6-wayland
     qt6-translations-l10n
     libxcb1-dev libxcb-ewmh-dev
     libsndfile1-dev libpulse-dev
     libbenchmark-dev
-    xvfb xauth x11-utils xdotool trayer xdg-utils desktop-file-utils libglib2.0-bin
+    xvfb xauth x11-utils xdotool trayer xdg-utils desktop-file-utils libglib2.0-bin weston
     fonts-dejavu-core
     openssl zip python3
     librsvg2-bin dpkg-dev jq lintian appstream
