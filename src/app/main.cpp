@@ -4,6 +4,7 @@
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 #include "app/UnwatchedBrowsers.h"
+#include "app/WindowPlatform.h"
 #include "desktop/PulseSoundPlayer.h"
 #include "desktop/QtDialogs.h"
 #include "desktop/QtTrayIcon.h"
@@ -16,10 +17,26 @@
 #include <QApplication>
 #include <QStandardPaths>
 
+#include <vector>
+
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    // The platform goes as an argument, which a -platform of the user's own given after it
+    // overrides, and which the programs the window opens do not inherit, as they would a variable.
+    QByteArray platformOption("-platform");
+    QByteArray platform = chooseWindowPlatform(qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"),
+                                               qgetenv("WAYLAND_DISPLAY"));
+    std::vector<char *> arguments(argv, argv + argc);
+    if (!platform.isEmpty() && argc > 0)
+        arguments.insert(arguments.begin() + 1, {platformOption.data(), platform.data()});
+    int count = static_cast<int>(arguments.size());
+    arguments.push_back(nullptr);
+    QApplication app(count, arguments.data());
     QApplication::setApplicationName(QStringLiteral("Vexlor Popup"));
+    // The desktop entry's name, which a Wayland compositor's task list and dash match the window
+    // with (its app id): where the window is minimized for want of a notification area, that is
+    // where the user finds it again, under the program's own icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("fr.vexlor.popup"));
     // The window hides to the tray; only the quit command ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
     const QString programFolder = QCoreApplication::applicationDirPath();
