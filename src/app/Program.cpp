@@ -40,6 +40,12 @@ int Program::run()
     return m_form.QuittingFlag ? 0 : QApplication::exec();
 }
 
+void Program::showRequested()
+{
+    m_trayHandler.handleEvent(TrayHandler::kLeftButtonUp);
+    QApplication::alert(&m_form);
+}
+
 void Program::followSession(QGuiApplication &app, TerminationSignals &termination)
 {
     connect(&app, &QGuiApplication::commitDataRequest, this,

@@ -35,6 +35,11 @@ public:
     // session's real end, kill) saves and ends.
     void followSession(QGuiApplication &app, TerminationSignals &termination);
 
+    // A second start asks for the window: it comes back as from the tray icon, raised, and asks
+    // for the user's attention where the desktop will not give it the focus (a Wayland compositor
+    // gives the focus only to the window the user acts on).
+    void showRequested();
+
     TrayHandler &trayHandler() { return m_trayHandler; }
     QuitCommand &quitCommand() { return m_quitCommand; }
 

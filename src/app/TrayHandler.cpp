@@ -4,6 +4,8 @@
 #include "platform/TrayIcon.h"
 #include "ui/Form1.h"
 
+#include <QGuiApplication>
+
 TrayHandler::TrayHandler(Form1 &form, TrayIcon &tray, TaskList &taskList, QObject *parent)
     : QObject(parent), m_form(form), m_tray(tray), m_taskList(taskList)
 {
@@ -40,6 +42,11 @@ void TrayHandler::affich()
 
 void TrayHandler::showWindow(Form1 &form)
 {
+    // A Wayland client can neither raise its window nor bring it back from the minimized state,
+    // and is not told of that state: a window the user is not in is shown anew, which the
+    // compositor maps in the normal state, on top.
+    if (QGuiApplication::platformName() == u"wayland" && form.isVisible() && !form.isActiveWindow())
+        form.hide();
     if (form.isMinimized())
         form.showNormal();
     else

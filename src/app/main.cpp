@@ -61,8 +61,7 @@ int main(int argc, char *argv[])
     dialogs.setParent(&form);
     Program program(form, tray, taskList, dialogs, [] { QCoreApplication::exit(0); });
 
-    QObject::connect(&instance, &SingleInstance::showRequested, &program,
-                     [&program] { program.trayHandler().handleEvent(TrayHandler::kLeftButtonUp); });
+    QObject::connect(&instance, &SingleInstance::showRequested, &program, &Program::showRequested);
     TerminationSignals termination;
     program.followSession(app, termination);
     RunningBrowsers runningBrowsers;
