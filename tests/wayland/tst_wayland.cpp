@@ -1,0 +1,110 @@
+#include "sources/bridge/HostManifests.h"
+#include "sources/x11/X11BrowserSource.h"
+#include "support/EndToEndRig.h"
+#include "support/X11TestDisplay.h"
+
+#include <QTest>
+
+#include <csignal>
+
+// The program on a Wayland desktop: the headless compositor that scripts/weston-run.sh starts for
+// this test, whose log holds every request of its clients, and the test run's X display in the
+// part of XWayland's.
+class TestWayland : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void programAndBrowsersOnWayland_data();
+    void programAndBrowsersOnWayland();
+};
+
+void TestWayland::programAndBrowsersOnWayland_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("xDisplay");
+    QTest::newRow("firefox, program without X display") << u"firefox"_qs << false;
+    QTest::newRow("chromium, program beside an X display") << u"chromium"_qs << true;
+}
+
+// The real program, set to start in the tray where there is none, so its window comes minimized:
+// a native Wayland client without an X display, else an X11 client. Firefox ESR and Chromium as
+// native Wayland clients, each with the bridge: popups whose title or address holds a keyword
+// close, their neighbours stay, and X11 shows no window of theirs. A second start brings the
+// window back (on Wayland as a new window, the only way out of the minimized state), and SIGTERM
+// saves the counts.
+void TestWayland::programAndBrowsersOnWayland()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, xDisplay);
+    const auto display = X11TestDisplay::connectSteadily(30000);
+    QVERIFY2(display->isConnected() && qEnvironmentVariableIsSet("WAYLAND_DISPLAY"),
+             "run under scripts/weston-run.sh, with an X display");
+    if (!BrowserProcess::isInstalled(kind))
+        QSKIP("the browser is not installed");
+    const QString built = QStringLiteral(VEXLOR_APP_FOLDER),
+                  log = qEnvironmentVariable("XDG_RUNTIME_DIR") + u"/weston.log"_qs;
+    QTemporaryDir dir;
+    QVERIFY(QFile::copy(built + u"/vexlor-popup"_qs, dir.filePath(u"vexlor-popup"_qs)));
+    writeBytes(dir.filePath(u"mtrl.dll"_qs), "\"casino\"\r\n\"PUB-ZONE\"\r\n");
+    writeBytes(dir.filePath(u"config.ini"_qs), "[Config]\r\nCheck4=1\r\n");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(u"QT_QPA_PLATFORM"_qs);
+    if (!xDisplay)
+        environment.remove(u"DISPLAY"_qs);
+    environment.insert(u"HOME"_qs, dir.path());
+    const QByteArray title = "set_title(\" Vexlor Popup  2007  - Protection totale\")";
+    const qsizetype before = readBytes(log).count(title);
+    // The program's windows: (new on Wayland, on X11).
+    const auto windows = [&] {
+        QProcess x11;
+        x11.start(u"xdotool"_qs, {u"search"_qs, u"--name"_qs, u"Protection totale$"_qs});
+        x11.waitForFinished();
+        return QList<qsizetype>{readBytes(log).count(title) - before,
+                                x11.readAllStandardOutput().count('\n')};
+    };
+    QProcess program, second;
+    program.setProcessEnvironment(environment);
+    second.setProcessEnvironment(environment);
+    program.start(dir.filePath(u"vexlor-popup"_qs));
+    QTRY_VERIFY_WITH_TIMEOUT(readBytes(u"/proc/%1/maps"_qs.arg(program.processId()))
+                                 .contains(xDisplay ? "/libqxcb.so" : "/libqwayland-generic.so"),
+                             startTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(windows(), (QList<qsizetype>{!xDisplay, xDisplay}), startTimeoutMs);
+    QVERIFY(xDisplay || (readBytes(log).contains("set_app_id(\"fr.vexlor.popup\")") &&
+                         readBytes(log).contains("set_minimized()")));
+
+    TitledPageServer pages;
+    const QString opener = pages.url(u"Garden news"_qs, u"opener"_qs);
+    const QStringList closed = {pages.url(u"Big CASINO night"_qs, u"a"_qs),
+                                pages.url(u"Quiet reading"_qs, u"pub-zone/b"_qs)};
+    const QString cafe = pages.url(u"Cuisine — café ☕"_qs, u"c?x=1"_qs);
+    const QStringList wayland = {u"--ozone-platform=wayland"_qs,
+                                 u"--load-extension="_qs + built + u"/bridge/chromium"_qs};
+    BrowserProcess browser(
+        kind, BrowserProcess::Windowed,
+        (kind == u"chromium" ? wayland : QStringList()) + QStringList{opener},
+        [&](const QString &home) {
+            writeHostManifests({home, home + u"/.config"_qs, home + u"/s"_qs}, built);
+            writeAll(home + u"/profile/extensions/popup-bridge@vexlor.fr.xpi"_qs,
+                     readBytes(built + u"/bridge/vexlor-popup-bridge.xpi"_qs));
+        });
+    pages.openFromPage(closed + QStringList{cafe});
+    QTRY_VERIFY_WITH_TIMEOUT(pages.isGone(closed[0]) && pages.isGone(closed[1]), startTimeoutMs);
+    QVERIFY(!pages.isGone(opener) && !pages.isGone(cafe) && browser.isRunning());
+    QVERIFY(readBytes(log).contains(QByteArray("set_app_id(\"") +
+                                    (kind == u"chromium" ? "chromium" : "firefox-esr")));
+    QCOMPARE(X11BrowserSource().walk().size(), 0);
+
+    second.start(dir.filePath(u"vexlor-popup"_qs));
+    QVERIFY(second.waitForFinished(30000) && second.exitCode() == 0);
+    QTRY_COMPARE_WITH_TIMEOUT(windows(), (QList<qsizetype>{xDisplay ? 0 : 2, xDisplay}),
+                              scanTimeoutMs);
+    ::kill(pid_t(program.processId()), SIGTERM);
+    QVERIFY(program.waitForFinished(30000) && program.exitCode() == 0);
+    QCOMPARE(readAll(dir.filePath(u"stat/stat.txt"_qs)),
+             QByteArray("\"PUB-ZONE\",\"1\"\r\n\"casino\",\"1\"\r\n"));
+}
+
+QTEST_GUILESS_MAIN(TestWayland)
+#include "tst_wayland.moc"
