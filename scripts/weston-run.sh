@@ -30,9 +30,10 @@ finish() {
 trap finish EXIT
 trap 'exit 143' TERM INT HUP
 
-XDG_RUNTIME_DIR=$runtime weston --backend=headless-backend.so --use-pixman --idle-time=0 \
-    --width=1280 --height=1024 --socket=$socket --log="$runtime/weston.log" \
-    --logger-scopes=log,proto </dev/null >/dev/null 2>&1 &
+# Weston dies with this script, even one killed outright, as a test's time limit kills it.
+XDG_RUNTIME_DIR=$runtime setpriv --pdeathsig KILL weston --backend=headless-backend.so \
+    --use-pixman --idle-time=0 --width=1280 --height=1024 --socket=$socket \
+    --log="$runtime/weston.log" --logger-scopes=log,proto </dev/null >/dev/null 2>&1 &
 weston=$!
 # Weston listens once its output and shell are up; a client that connects then is served.
 for _ in $(seq 300); do
