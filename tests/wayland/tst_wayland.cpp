@@ -86,9 +86,9 @@ void TestWayland::programAndBrowsersOnWayland()
     pages.openFromPage(closed + QStringList{cafe});
     QTRY_VERIFY_WITH_TIMEOUT(pages.isGone(closed[0]) && pages.isGone(closed[1]), startTimeoutMs);
     QVERIFY(!pages.isGone(opener) && !pages.isGone(cafe) && browser.isRunning());
+    QCOMPARE(X11BrowserSource().walk().size(), 0);
     QVERIFY(readBytes(log).contains(QByteArray("set_app_id(\"") +
                                     (kind == u"chromium" ? "chromium" : "firefox-esr")));
-    QCOMPARE(X11BrowserSource().walk().size(), 0);
 
     QCOMPARE(QProcess::execute(dir.filePath(u"vexlor-popup"_qs)), 0);
     QTRY_COMPARE_WITH_TIMEOUT(waylandWindows(), xDisplay ? 0 : 2, scanTimeoutMs);
