@@ -181,7 +181,8 @@ void TestX11Source::asksOnlyThatWindowToCloseThoughAnotherIsGone()
 }
 
 // The windows of a browser process whose tabs another backend lists are left out of walks, and
-// are still closed together when that backend needs it.
+// are still closed together when that backend needs it. One whose page the backend does not
+// list is walked once it has been so for a while.
 void TestX11Source::coveredProcessesAreLeftOutYetClosedTogether()
 {
     X11TestDisplay display;
@@ -200,10 +201,19 @@ void TestX11Source::coveredProcessesAreLeftOutYetClosedTogether()
     display.sync();
     const QList<xcb_window_t> all = {first, other, terminal, unknown, second, marker};
 
+    display.setText(second, "_NET_WM_NAME", "UTF8_STRING", "Private - Mozilla Firefox");
+    display.sync();
     X11BrowserSource source;
     QList<qint64> covered = {4100, 4300};
-    source.setCoveredProcesses([&](qint64 pid) { return covered.contains(pid); });
+    source.setCoverage([&](qint64 pid, const QString &pageName) {
+        using Coverage = X11BrowserSource::Coverage;
+        if (!covered.contains(pid))
+            return Coverage::None;
+        return pageName == u"Private" ? Coverage::OtherWindows : Coverage::Window;
+    });
     QCOMPARE(windowsOf(pagesAmong(source, all)), (QList{other, unknown}));
+    QTRY_COMPARE_WITH_TIMEOUT(windowsOf(pagesAmong(source, all)), (QList{other, unknown, second}),
+                              10000);
     // Coverage is asked at every walk: a browser the other backend dropped shows again.
     covered = {4300};
     QCOMPARE(windowsOf(pagesAmong(source, all)), (QList{first, other, unknown, second}));
