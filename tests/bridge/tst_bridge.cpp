@@ -198,16 +198,14 @@ void TestBridge::realHostRelaysAndOutlivesTheProgram()
         QTRY_VERIFY_WITH_TIMEOUT((output += host.readAllStandardOutput()).size() >= 16, waitMs);
     }
     // The program went; the host waits for the next one.
-    const QByteArray list = BridgePeer::tabsMessage({BridgePeer::tab(2, u"While away"_qs)});
-    host.write(frameOf(list));
+    host.write(frameOf(BridgePeer::tabsMessage({BridgePeer::tab(2, u"While away"_qs)})));
     BridgeSource source(m_path);
     QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()), QStringList{u"While away"_qs}, waitMs);
     // A message the host refuses leaves the browser uncovered until a list comes through.
-    const qint64 browser = QCoreApplication::applicationPid();
     host.write(frameOf(QByteArray(FrameReader::maxFrameBytes + 1, ' ')));
-    QTRY_VERIFY_WITH_TIMEOUT(!source.covers(browser) && source.walk().isEmpty(), waitMs);
-    host.write(frameOf(list));
-    QTRY_VERIFY_WITH_TIMEOUT(source.covers(browser) && source.walk().size() == 1, waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(source.walk().isEmpty() && !source.covers(::getpid()), waitMs);
+    host.write(frameOf(tabsMessage(3)));
+    QTRY_VERIFY_WITH_TIMEOUT(source.walk().size() == 1 && source.covers(::getpid()), waitMs);
 
     host.closeWriteChannel();
     QVERIFY(host.waitForFinished(waitMs));
@@ -216,7 +214,7 @@ void TestBridge::realHostRelaysAndOutlivesTheProgram()
     output += host.readAllStandardOutput();
     QCOMPARE(output, frameOf(R"({"close":12})"));
     QVERIFY(host.readAllStandardError().contains("commande inconnue de l'extension ignorée"));
-    QTRY_VERIFY_WITH_TIMEOUT(!source.covers(browser), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!source.covers(QCoreApplication::applicationPid()), waitMs);
 }
 
 void TestBridge::sourceListsRoutesClosesAndForgetsEachBrowser()
@@ -238,8 +236,8 @@ void TestBridge::sourceListsRoutesClosesAndForgetsEachBrowser()
 
     // What no browser sends is passed over, and what one could send is cut to size.
     for (const char *garbage : {"not json", "[1,2]", R"({"tabs":"none"})", R"({"close":1})", ""})
-        firefox.send(garbage);
-    firefox.send(QByteArray(FrameReader::maxFrameBytes + 10, ' '));
+        chromium.send(garbage);
+    chromium.send(QByteArray(FrameReader::maxFrameBytes + 10, ' '));
     firefox.sendTabs({BridgePeer::tab(1, QString(kMaxTextLength + 500, u'x')),
                       QJsonObject{{u"id"_qs, 2}}, QJsonObject{{u"id"_qs, u"3"_qs}},
                       QJsonObject{{u"id"_qs, 4.5}}, QJsonObject{{u"title"_qs, u"no id"_qs}},
@@ -251,36 +249,35 @@ void TestBridge::sourceListsRoutesClosesAndForgetsEachBrowser()
     QVERIFY(!pages[1].pageName && !pages[1].address && pages[1].handle.id.endsWith("/2"));
     QVERIFY(!pages[2].pageName && pages[2].address == u"ok"_qs);
 
-    // Both browsers have a tab 12: each request goes to the browser that listed it. The garbage
-    // above took the first browser's coverage until its next list, which now comes second.
+    // Both browsers have a tab 12: each request goes to the browser that listed it.
     firefox.sendTabs({BridgePeer::tab(12, u"Alpha"_qs)});
-    QJsonObject kept = BridgePeer::tab(13, u"Kept"_qs);
-    kept.insert(u"active"_qs, false);
-    const QJsonArray chromiumTabs{BridgePeer::tab(12, u"Popup"_qs), kept};
+    const QJsonArray chromiumTabs{
+        BridgePeer::tab(12, u"Popup"_qs),
+        QJsonObject{{u"id"_qs, 13}, {u"title"_qs, u"Kept"_qs}, {u"active"_qs, false}}};
     chromium.sendTabs(chromiumTabs);
     QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()),
-                              (QStringList{u"Popup"_qs, u"Kept"_qs, u"Alpha"_qs}), waitMs);
-    source.requestClose(source.walk()[0].handle);
-    QCOMPARE(namesOf(source.walk()), (QStringList{u"Kept"_qs, u"Alpha"_qs}));
+                              (QStringList{u"Alpha"_qs, u"Popup"_qs, u"Kept"_qs}), waitMs);
+    source.requestClose(source.walk()[1].handle);
+    QCOMPARE(namesOf(source.walk()), (QStringList{u"Alpha"_qs, u"Kept"_qs}));
     // A browser that lists the tab again ignored the request: the tab is back.
     chromium.sendTabs(chromiumTabs);
     QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 3, waitMs);
 
     // A browser that drops vanishes at once, and what it listed can no longer be closed.
-    const WindowHandle alpha = source.walk()[2].handle;
+    const WindowHandle alpha = source.walk()[0].handle;
     firefox.disconnectFromServer();
     QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 2, waitMs);
     for (const QByteArray &id : {alpha.id, QByteArray("999/12"), QByteArray("garbage")})
         source.requestClose(WindowHandle{0, id});
-    // A window shows a tab the browser lists when its page name is the title of an active tab,
-    // or starts with one as long as the extension clips titles to.
+    // A window shows a listed tab when its page name is the title of an active one, or starts
+    // with one as long as the extension clips titles to.
     const QString clipped(BridgeMessages::kClippedLength, u'c');
     chromium.sendTabs(chromiumTabs + BridgePeer::tab(14, clipped));
     QTRY_VERIFY_WITH_TIMEOUT(source.accountsFor(::getppid(), clipped + u"asino"_qs), waitMs);
-    QVERIFY(source.accountsFor(::getppid(), u"Popup"_qs));
     for (const QString &name : {u"Kept"_qs, u"Pop"_qs, clipped.first(9)})
         QVERIFY(!source.accountsFor(::getppid(), name));
-    QVERIFY(!source.accountsFor(claimed, u"Popup"_qs));
+    QVERIFY(source.accountsFor(::getppid(), u"Popup"_qs) &&
+            !source.accountsFor(claimed, u"Popup"_qs));
     QCOMPARE(chromium.received(), Frames{R"({"close":12})"});
 }
 

@@ -27,9 +27,9 @@ QString scriptedPage(const QString &script)
 
 const QString packages = QStringLiteral(VEXLOR_APP_FOLDER "/bridge/");
 
-// A browser with a fresh profile, the bridge extension, and the host's manifests as the
-// program's per-user installation writes them, opening the addresses.
-std::unique_ptr<BrowserProcess> startBrowser(const QString &kind, const QStringList &addresses,
+// A headless browser (unless told otherwise) with a fresh profile, the bridge extension, and the
+// host's manifests as the program's per-user installation writes them, opening the address.
+std::unique_ptr<BrowserProcess> startBrowser(const QString &kind, const QString &address,
                                              int options = BrowserProcess::Headless)
 {
     const auto install = [](const QString &home) {
@@ -40,8 +40,8 @@ std::unique_ptr<BrowserProcess> startBrowser(const QString &kind, const QStringL
     };
     const QStringList chromiumExtension = {u"--load-extension="_qs + packages + u"chromium"_qs};
     return std::make_unique<BrowserProcess>(
-        kind, options, (kind == u"chromium" ? chromiumExtension : QStringList()) + addresses,
-        install);
+        kind, options,
+        (kind == u"chromium" ? chromiumExtension : QStringList()) + QStringList{address}, install);
 }
 
 void browserRows()
@@ -199,7 +199,7 @@ void TestBrowsers::popupsClosedOnceAcrossRestartsOfProgramAndHost()
 {
     QFETCH(QString, kind);
     const QString opener = m_pages.url(u"Garden news"_qs, kind + u"/opener"_qs);
-    const auto browser = startBrowser(kind, {opener});
+    const auto browser = startBrowser(kind, opener);
     const auto host = [&] {
         return BrowserProcess::processesWith(browser->marker(), u"vexlor-popup-bridge"_qs).value(0);
     };
@@ -287,7 +287,7 @@ void TestBrowsers::browserNobodySeesIsReported()
 void TestBrowsers::hugeAddressLeavesTheBridgeSeeing()
 {
     const QString opener = m_pages.url(u"Garden news"_qs, u"huge/opener"_qs);
-    const auto browser = startBrowser(u"chromium"_qs, {opener});
+    const auto browser = startBrowser(u"chromium"_qs, opener);
     ProgramRig program("\"PUB-ZONE\"\r\n", &m_tabs);
     QTRY_VERIFY_WITH_TIMEOUT(program.addresses().contains(opener), startTimeoutMs);
     const QString huge = m_pages.url(u"Long"_qs, u"huge/long"_qs) + u'#' + QString(1200000, u'x');
@@ -303,7 +303,7 @@ void TestBrowsers::hugeAddressLeavesTheBridgeSeeing()
 void TestBrowsers::windowsTheBridgeDoesNotListAreScannedByTitle()
 {
     const QString opener = m_pages.url(u"Garden news"_qs, u"private/opener"_qs);
-    const auto browser = startBrowser(u"chromium"_qs, {opener}, BrowserProcess::Windowed);
+    const auto browser = startBrowser(u"chromium"_qs, opener, BrowserProcess::Windowed);
     ProgramRig program("\"Casino\"\r\n", &m_tabs);
     QTRY_VERIFY_WITH_TIMEOUT(program.addresses().contains(opener), startTimeoutMs);
     const QString popup = m_pages.url(u"Big CASINO night"_qs, u"private/popup"_qs);

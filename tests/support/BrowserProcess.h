@@ -99,14 +99,10 @@ user_pref("extensions.enabledScopes", 15);
         return QFileInfo(executable(kind)).isExecutable();
     }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
-    // Starts the browser again with the same profile, which hands the arguments over to this
-    // one, as a second start from the desktop does.
+    // Starts the browser again on its profile, which hands the arguments over to this one.
     void open(const QStringList &arguments)
     {
-        QProcess second;
-        second.setProcessEnvironment(m_process.processEnvironment());
-        second.start(m_process.program(), m_arguments + arguments);
-        second.waitForFinished(30000);
+        QProcess::execute(m_process.program(), m_arguments + arguments);
     }
     qint64 pid() const { return m_group; }
     QString profile() const { return m_profile; }
