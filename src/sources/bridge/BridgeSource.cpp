@@ -218,14 +218,10 @@ quint16 BridgeSource::freeSerial()
 
 bool BridgeSource::accountsFor(qint64 pid, const QString &pageName) const
 {
-    // The extension clips titles: one of that length stands for every title that starts with it.
-    const auto shows = [&pageName](const QString &title) {
-        return pageName == title ||
-               (title.size() >= BridgeMessages::kClippedLength && pageName.startsWith(title));
-    };
+    // A title the extension clipped equals no window's: such a window is scanned by its title,
+    // which X11 gives whole, so that no keyword hides beyond the clip.
     return pid > 0 && std::any_of(m_connections.cbegin(), m_connections.cend(), [&](const auto &c) {
-               return c->browserPid == pid &&
-                      std::any_of(c->shownTitles.cbegin(), c->shownTitles.cend(), shows);
+               return c->browserPid == pid && c->shownTitles.contains(pageName);
            });
 }
 
