@@ -1,6 +1,10 @@
 // Tells the Vexlor Popup program, through its native messaging host, which tabs are open, and
 // closes the ones it names. Nothing is kept here but the port: every message carries the whole
-// tab list, so the program never depends on what an earlier message said.
+// tab list, so the program never depends on what an earlier message said. A list always fits in
+// one message of the host (1 MiB), however long the titles and addresses pages give themselves:
+// each is clipped to its first clipLength UTF-16 units (the host and its keywords' matches see
+// no more of it), and the list holds the tabs that fit in listBytes, the tab each window shows
+// first.
 "use strict";
 
 const api = globalThis.browser ?? chrome;
@@ -9,13 +13,68 @@ const firstRetryMs = 500;
 const lastRetryMs = 30000;
 // A page load fires four or five changes within a few milliseconds; one list covers them all.
 const coalesceMs = 150;
+// The program takes a title of this length as the start of the tab's title.
+const clipLength = 4096;
+// Below the host's 1 MiB, with room for what wraps the records.
+const listBytes = 1000000;
+// What a record holds beyond its title and address, numbers of 16 digits included.
+const recordBytes = 100;
 
 let port = null;
 let retryMs = firstRetryMs;
 let sendTimer = null;
 
+// Never leaves half of a surrogate pair at the end.
+function clip(text) {
+    if (text.length <= clipLength)
+        return text;
+    const end = text.charCodeAt(clipLength - 1);
+    return text.slice(0, end >= 0xd800 && end < 0xdc00 ? clipLength - 1 : clipLength);
+}
+
+// The most bytes a text takes as a JSON string in UTF-8, as Chromium and Firefox write it: six
+// for what either escapes as \uXXXX (control characters, a lone half of a surrogate pair, and
+// in Chromium "<" and the line and paragraph separators).
+function jsonBytes(text) {
+    let bytes = 2;
+    for (let i = 0; i < text.length; ++i) {
+        const code = text.charCodeAt(i);
+        if (code < 0x20 || code === 0x3c || code === 0x7f || code === 0x2028 || code === 0x2029 ||
+            (code >= 0xd800 && code < 0xe000))
+            bytes += 6;
+        else if (code === 0x22 || code === 0x5c || (code >= 0x80 && code < 0x800))
+            bytes += 2;
+        else
+            bytes += code < 0x80 ? 1 : 3;
+    }
+    return bytes;
+}
+
 function tabRecord(tab) {
-    return { id: tab.id, windowId: tab.windowId, title: tab.title ?? "", url: tab.url ?? "" };
+    return {
+        id: tab.id,
+        windowId: tab.windowId,
+        active: tab.active === true,
+        title: clip(tab.title ?? ""),
+        url: clip(tab.url ?? ""),
+    };
+}
+
+// The records that fit, the shown tabs first, so that the program always knows what each window
+// shows; a tab too big for what is left gives way to smaller ones after it.
+function tabRecords(tabs) {
+    const shownFirst = tabs.filter((tab) => tab.active).concat(tabs.filter((tab) => !tab.active));
+    const records = [];
+    let total = 0;
+    for (const tab of shownFirst) {
+        const record = tabRecord(tab);
+        const bytes = recordBytes + jsonBytes(record.title) + jsonBytes(record.url);
+        if (total + bytes > listBytes)
+            continue;
+        total += bytes;
+        records.push(record);
+    }
+    return records;
 }
 
 async function sendTabs() {
@@ -33,7 +92,7 @@ async function sendTabs() {
     if (sender !== port)
         return;
     try {
-        sender.postMessage({ tabs: tabs.filter((tab) => tab.id !== undefined).map(tabRecord) });
+        sender.postMessage({ tabs: tabRecords(tabs.filter((tab) => tab.id !== undefined)) });
     } catch (error) {
         // A port that dropped meanwhile reports it through onDisconnect.
     }

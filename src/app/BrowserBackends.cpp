@@ -15,10 +15,15 @@ std::function<bool(qint64 pid)> addBrowserBackends(CompositeBrowserSource &sourc
     X11BrowserSource *windowsView = windows.get();
     auto bidi = std::make_unique<BidiSource>(
         [windowsView](qint64 pid) { windowsView->requestCloseProcessWindows(pid); }, settings);
-    windows->setCoveredProcesses(
-        [bridge = bridge.get(), devTools = devTools.get(), bidi = bidi.get()](qint64 pid) {
-            return bridge->covers(pid) || devTools->covers(pid) || bidi->covers(pid);
-        });
+    // Remote debugging lists every page of its browser, private ones included; the bridge
+    // lists those of the windows its extension runs in.
+    windows->setCoverage([bridge = bridge.get(), devTools = devTools.get(),
+                          bidi = bidi.get()](qint64 pid, const QString &pageName) {
+        using Coverage = X11BrowserSource::Coverage;
+        if (devTools->covers(pid) || bidi->covers(pid) || bridge->accountsFor(pid, pageName))
+            return Coverage::Window;
+        return bridge->covers(pid) ? Coverage::OtherWindows : Coverage::None;
+    });
     std::function<bool(qint64 pid)> seen = [bridge = bridge.get(), devTools = devTools.get(),
                                             bidi = bidi.get(), windowsView](qint64 pid) {
         return bridge->covers(pid) || devTools->covers(pid) || bidi->covers(pid) ||

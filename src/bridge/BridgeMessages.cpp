@@ -58,4 +58,10 @@ QByteArray hello(qint64 browserPid, const QString &browser)
     return QJsonDocument(QJsonObject{{u"hello"_qs, about}}).toJson(QJsonDocument::Compact);
 }
 
+QByteArray refused(quint32 length)
+{
+    return QJsonDocument(QJsonObject{{u"refused"_qs, qint64(length)}})
+        .toJson(QJsonDocument::Compact);
+}
+
 } // namespace BridgeMessages

@@ -7,12 +7,20 @@
 #include <optional>
 
 // The bridge's messages, as the extension, the host and the program exchange them:
-//   extension -> program  {"tabs": [{"id": 12, "windowId": 3, "title": "...", "url": "..."}]}
+//   extension -> program  {"tabs": [{"id": 12, "windowId": 3, "active": true, "title": "...",
+//                                    "url": "..."}]}
 //   program -> extension  {"close": 12}
 //   host -> program       {"hello": {"browserPid": 4242, "browser": "firefox-esr"}}
+//   host -> program       {"refused": 1258310}
 // The hello opens each connection. The program takes the browser from the socket instead (the
-// parent of the peer), since any process of the user can connect and name any pid.
+// parent of the peer), since any process of the user can connect and name any pid. A tab is
+// active when its window shows it. The extension keeps every list within a frame by clipping each
+// title and address to kClippedLength UTF-16 units, the shown tabs listed first; a message of the
+// extension that the host drops all the same (too long, not JSON) is replaced by a refusal that
+// gives its length, since the browser's last list then no longer stands for its tabs.
 namespace BridgeMessages {
+
+inline constexpr qsizetype kClippedLength = 4096;
 
 // The payload as a JSON object; nothing, with the reason in why, for anything else.
 std::optional<QJsonObject> parse(const QByteArray &payload, QString *why = nullptr);
@@ -26,5 +34,6 @@ std::optional<qint64> integerOf(const QJsonValue &value);
 
 QByteArray close(qint64 tabId);
 QByteArray hello(qint64 browserPid, const QString &browser);
+QByteArray refused(quint32 length);
 
 } // namespace BridgeMessages

@@ -90,20 +90,30 @@ void HostRelay::handleExtensionFrame(const FrameReader::Frame &frame)
     if (frame.oversize) {
         report(QStringLiteral("message de l'extension de %1 octets ignoré : trop long")
                    .arg(frame.length));
+        refuse(frame.length);
         return;
     }
     QString why;
     const auto message = BridgeMessages::parse(frame.payload, &why);
     if (!message) {
         report(QStringLiteral("message de l'extension ignoré : %1").arg(why));
+        refuse(frame.length);
         return;
     }
     if (!BridgeMessages::isTabs(*message)) {
         report(QStringLiteral("commande inconnue de l'extension ignorée"));
         return;
     }
-    m_lastTabs = frame.payload;
+    m_lastList = frame.payload;
     sendToProgram(frame.payload);
+}
+
+// A message that could not be read may have been a list: the program is told, so that it stops
+// taking the list before it for the browser's tabs.
+void HostRelay::refuse(quint32 length)
+{
+    m_lastList = BridgeMessages::refused(length);
+    sendToProgram(m_lastList);
 }
 
 void HostRelay::sendToProgram(const QByteArray &payload)
@@ -153,8 +163,8 @@ void HostRelay::programConnected()
     m_overflowReported = false;
     m_fromProgram.clear();
     m_socket.write(frameOf(BridgeMessages::hello(m_browserPid, m_browserName)));
-    if (m_queue.isEmpty() && !m_lastTabs.isEmpty())
-        m_queue.append(m_lastTabs);
+    if (m_queue.isEmpty() && !m_lastList.isEmpty())
+        m_queue.append(m_lastList);
     for (const QByteArray &payload : std::as_const(m_queue))
         m_socket.write(frameOf(payload));
     m_queue.clear();

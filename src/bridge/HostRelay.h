@@ -52,6 +52,7 @@ private:
     void readInput();
     void endInput();
     void handleExtensionFrame(const FrameReader::Frame &frame);
+    void refuse(quint32 length);
     void connectToProgram();
     void programConnected();
     void programDisconnected();
@@ -71,8 +72,8 @@ private:
     FrameReader m_fromProgram;
     QList<QByteArray> m_queue;
     // Each list is the browser's whole state, so a program that comes back with nothing
-    // queued for it is given the last one again.
-    QByteArray m_lastTabs;
+    // queued for it is given the last one again, or the refusal that came after it.
+    QByteArray m_lastList;
     bool m_ready = false;
     bool m_ended = false;
     // Said once per absence rather than every retry.

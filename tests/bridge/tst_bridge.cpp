@@ -201,6 +201,11 @@ void TestBridge::realHostRelaysAndOutlivesTheProgram()
     host.write(frameOf(BridgePeer::tabsMessage({BridgePeer::tab(2, u"While away"_qs)})));
     BridgeSource source(m_path);
     QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()), QStringList{u"While away"_qs}, waitMs);
+    // A message the host refuses leaves the browser uncovered until a list comes through.
+    host.write(frameOf(QByteArray(FrameReader::maxFrameBytes + 1, ' ')));
+    QTRY_VERIFY_WITH_TIMEOUT(source.walk().isEmpty() && !source.covers(::getpid()), waitMs);
+    host.write(frameOf(tabsMessage(3)));
+    QTRY_VERIFY_WITH_TIMEOUT(source.walk().size() == 1 && source.covers(::getpid()), waitMs);
 
     host.closeWriteChannel();
     QVERIFY(host.waitForFinished(waitMs));
@@ -231,8 +236,8 @@ void TestBridge::sourceListsRoutesClosesAndForgetsEachBrowser()
 
     // What no browser sends is passed over, and what one could send is cut to size.
     for (const char *garbage : {"not json", "[1,2]", R"({"tabs":"none"})", R"({"close":1})", ""})
-        firefox.send(garbage);
-    firefox.send(QByteArray(FrameReader::maxFrameBytes + 10, ' '));
+        chromium.send(garbage);
+    chromium.send(QByteArray(FrameReader::maxFrameBytes + 10, ' '));
     firefox.sendTabs({BridgePeer::tab(1, QString(kMaxTextLength + 500, u'x')),
                       QJsonObject{{u"id"_qs, 2}}, QJsonObject{{u"id"_qs, u"3"_qs}},
                       QJsonObject{{u"id"_qs, 4.5}}, QJsonObject{{u"title"_qs, u"no id"_qs}},
@@ -246,8 +251,9 @@ void TestBridge::sourceListsRoutesClosesAndForgetsEachBrowser()
 
     // Both browsers have a tab 12: each request goes to the browser that listed it.
     firefox.sendTabs({BridgePeer::tab(12, u"Alpha"_qs)});
-    const QJsonArray chromiumTabs{BridgePeer::tab(12, u"Popup"_qs),
-                                  BridgePeer::tab(13, u"Kept"_qs)};
+    const QJsonArray chromiumTabs{
+        BridgePeer::tab(12, u"Popup"_qs),
+        QJsonObject{{u"id"_qs, 13}, {u"title"_qs, u"Kept"_qs}, {u"active"_qs, false}}};
     chromium.sendTabs(chromiumTabs);
     QTRY_COMPARE_WITH_TIMEOUT(namesOf(source.walk()),
                               (QStringList{u"Alpha"_qs, u"Popup"_qs, u"Kept"_qs}), waitMs);
@@ -263,6 +269,15 @@ void TestBridge::sourceListsRoutesClosesAndForgetsEachBrowser()
     QTRY_COMPARE_WITH_TIMEOUT(source.walk().size(), 2, waitMs);
     for (const QByteArray &id : {alpha.id, QByteArray("999/12"), QByteArray("garbage")})
         source.requestClose(WindowHandle{0, id});
+    // A window shows a listed tab when its page name is the title of an active one; a longer
+    // name than a clipped title, whatever it starts with, is not accounted for.
+    const QString clipped(BridgeMessages::kClippedLength, u'c');
+    chromium.sendTabs(chromiumTabs + BridgePeer::tab(14, clipped));
+    QTRY_VERIFY_WITH_TIMEOUT(source.accountsFor(::getppid(), clipped), waitMs);
+    for (const QString &name : {u"Kept"_qs, u"Pop"_qs, clipped + u"asino"_qs})
+        QVERIFY(!source.accountsFor(::getppid(), name));
+    QVERIFY(source.accountsFor(::getppid(), u"Popup"_qs) &&
+            !source.accountsFor(claimed, u"Popup"_qs));
     QCOMPARE(chromium.received(), Frames{R"({"close":12})"});
 }
 

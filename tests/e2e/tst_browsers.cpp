@@ -1,4 +1,5 @@
 #include "app/UnwatchedBrowsers.h"
+#include "bridge/BridgeMessages.h"
 #include "bridge/BridgeSocketPath.h"
 #include "sources/bridge/HostManifests.h"
 #include "support/EndToEndRig.h"
@@ -26,9 +27,10 @@ QString scriptedPage(const QString &script)
 
 const QString packages = QStringLiteral(VEXLOR_APP_FOLDER "/bridge/");
 
-// A headless browser with a fresh profile, the bridge extension, and the host's manifests as
-// the program's per-user installation writes them, opening the address.
-std::unique_ptr<BrowserProcess> startBrowser(const QString &kind, const QString &address)
+// A headless browser (unless told otherwise) with a fresh profile, the bridge extension, and the
+// host's manifests as the program's per-user installation writes them, opening the address.
+std::unique_ptr<BrowserProcess> startBrowser(const QString &kind, const QString &address,
+                                             int options = BrowserProcess::Headless)
 {
     const auto install = [](const QString &home) {
         writeHostManifests({home, home + u"/.config"_qs, home + u"/system"_qs},
@@ -38,7 +40,7 @@ std::unique_ptr<BrowserProcess> startBrowser(const QString &kind, const QString 
     };
     const QStringList chromiumExtension = {u"--load-extension="_qs + packages + u"chromium"_qs};
     return std::make_unique<BrowserProcess>(
-        kind, BrowserProcess::Headless,
+        kind, options,
         (kind == u"chromium" ? chromiumExtension : QStringList()) + QStringList{address}, install);
 }
 
@@ -87,6 +89,8 @@ private slots:
     void killedTestLeavesNoBrowserNorHost();
     void browserNobodySeesIsReported_data() { browserRows(); }
     void browserNobodySeesIsReported();
+    void hugeAddressLeavesTheBridgeSeeing();
+    void windowsTheBridgeDoesNotListAreScannedByTitle();
 };
 
 void TestBrowsers::initTestCase()
@@ -276,6 +280,45 @@ void TestBrowsers::browserNobodySeesIsReported()
     QTRY_COMPARE_WITH_TIMEOUT(unwatched.reported(), QSet{headless.pid()}, startTimeoutMs);
     QCOMPARE(tray.m_messages.size(), 1);
     QVERIFY(tray.m_messages[0].contains(kind == u"chromium" ? u"Chromium"_qs : u"Firefox"_qs));
+}
+
+// A tab whose address is 1.2 million characters long opens beside the opener: its browser's lists
+// still reach the program, so a popup whose address holds a keyword is closed.
+void TestBrowsers::hugeAddressLeavesTheBridgeSeeing()
+{
+    const QString opener = m_pages.url(u"Garden news"_qs, u"huge/opener"_qs);
+    const auto browser = startBrowser(u"chromium"_qs, opener);
+    ProgramRig program("\"PUB-ZONE\"\r\n", &m_tabs);
+    QTRY_VERIFY_WITH_TIMEOUT(program.addresses().contains(opener), startTimeoutMs);
+    const QString huge = m_pages.url(u"Long"_qs, u"huge/long"_qs) + u'#' + QString(1200000, u'x');
+    const QString popup = m_pages.url(u"Calm page"_qs, u"huge/pub-zone"_qs);
+    m_pages.openFromPage({huge, popup});
+    QTRY_VERIFY_WITH_TIMEOUT(m_pages.isGone(popup), scanTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        program.addresses().contains(huge.first(BridgeMessages::kClippedLength)), scanTimeoutMs);
+}
+
+// Chromium on the X display with the bridge, which does not see its incognito windows: such a
+// window is scanned by its title, while a tab the bridge lists is closed once, by the bridge.
+void TestBrowsers::windowsTheBridgeDoesNotListAreScannedByTitle()
+{
+    const QString opener = m_pages.url(u"Garden news"_qs, u"private/opener"_qs);
+    const auto browser = startBrowser(u"chromium"_qs, opener, BrowserProcess::Windowed);
+    ProgramRig program("\"Casino\"\r\n", &m_tabs);
+    QTRY_VERIFY_WITH_TIMEOUT(program.addresses().contains(opener), startTimeoutMs);
+    const QString popup = m_pages.url(u"Big CASINO night"_qs, u"private/popup"_qs);
+    m_pages.openFromPage({popup});
+    QTRY_VERIFY_WITH_TIMEOUT(m_pages.isGone(popup), scanTimeoutMs);
+    const int ticks = program.ticks;
+    QTRY_VERIFY_WITH_TIMEOUT(program.ticks >= ticks + 6, scanTimeoutMs);
+    QCOMPARE(program.journal(), ProgramRig::Journal({{u"Casino"_qs, popup}}));
+    QCOMPARE(program.closings(), 1);
+
+    const QString secret = m_pages.url(u"Secret casino"_qs, u"private/secret"_qs);
+    browser->open({u"--incognito"_qs, secret});
+    QTRY_VERIFY_WITH_TIMEOUT(m_pages.isGone(secret), scanTimeoutMs);
+    QVERIFY(program.journal().contains({u"Casino"_qs, QString()}));
+    QVERIFY(browser->isRunning());
 }
 
 QTEST_MAIN(TestBrowsers)

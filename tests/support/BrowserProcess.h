@@ -77,6 +77,7 @@ user_pref("extensions.enabledScopes", 15);
             if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
                 ::_exit(127);
         });
+        m_arguments = arguments;
         m_process.start(executable(kind), arguments + addresses);
         if (m_process.waitForStarted(30000))
             m_group = m_process.processId();
@@ -98,6 +99,11 @@ user_pref("extensions.enabledScopes", 15);
         return QFileInfo(executable(kind)).isExecutable();
     }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    // Starts the browser again on its profile, which hands the arguments over to this one.
+    void open(const QStringList &arguments)
+    {
+        QProcess::execute(m_process.program(), m_arguments + arguments);
+    }
     qint64 pid() const { return m_group; }
     QString profile() const { return m_profile; }
     // Ends the browser and every helper in its group at once, as a crash would: the profile is
@@ -129,6 +135,7 @@ user_pref("extensions.enabledScopes", 15);
 private:
     QTemporaryDir m_home;
     QString m_profile;
+    QStringList m_arguments;
     QProcess m_process;
     qint64 m_group = 0;
 };

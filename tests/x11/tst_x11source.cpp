@@ -202,7 +202,10 @@ void TestX11Source::coveredProcessesAreLeftOutYetClosedTogether()
 
     X11BrowserSource source;
     QList<qint64> covered = {4100, 4300};
-    source.setCoveredProcesses([&](qint64 pid) { return covered.contains(pid); });
+    source.setCoverage([&](qint64 pid, const QString &) {
+        using Coverage = X11BrowserSource::Coverage;
+        return covered.contains(pid) ? Coverage::Window : Coverage::None;
+    });
     QCOMPARE(windowsOf(pagesAmong(source, all)), (QList{other, unknown}));
     // Coverage is asked at every walk: a browser the other backend dropped shows again.
     covered = {4300};

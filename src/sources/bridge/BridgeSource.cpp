@@ -35,6 +35,21 @@ QList<BrowserPage> pagesOf(const QJsonArray &tabs)
     return pages;
 }
 
+// The titles of the tabs that windows show. An extension that does not say which those are
+// shows them all.
+QStringList shownTitlesOf(const QJsonArray &tabs)
+{
+    QStringList titles;
+    for (const QJsonValue &value : tabs) {
+        if (titles.size() == kMaxRows)
+            break;
+        const QJsonObject tab = value.toObject();
+        if (tab.value(u"active").toBool(true) && tab.value(u"title").isString())
+            titles.append(TabSnapshot::clip(tab.value(u"title").toString()));
+    }
+    return titles;
+}
+
 // The parent of a process, from the PPid line of its status; 0 when it cannot be read.
 qint64 parentOf(qint64 pid)
 {
@@ -159,17 +174,19 @@ void BridgeSource::read(Connection &connection)
 {
     connection.reader.append(connection.socket->readAll());
     while (const auto frame = connection.reader.next()) {
-        if (frame->oversize)
-            continue;
-        const auto message = BridgeMessages::parse(frame->payload);
-        if (!message)
-            continue;
-        if (message->value(u"hello").isObject()) {
+        const auto message = frame->oversize ? std::nullopt : BridgeMessages::parse(frame->payload);
+        if (message && message->value(u"hello").isObject()) {
             // The browser counts as covered from now on, before its first list comes.
             m_snapshot.publish(connection.serial, connection.browserPid, {});
-        } else if (BridgeMessages::isTabs(*message)) {
-            m_snapshot.publish(connection.serial, connection.browserPid,
-                               pagesOf(message->value(u"tabs").toArray()));
+        } else if (message && BridgeMessages::isTabs(*message)) {
+            const QJsonArray tabs = message->value(u"tabs").toArray();
+            connection.shownTitles = shownTitlesOf(tabs);
+            m_snapshot.publish(connection.serial, connection.browserPid, pagesOf(tabs));
+        } else {
+            // A refusal, or a message that may have been a list: the last list no longer
+            // stands for the browser's tabs, whose windows are scanned by title again.
+            connection.shownTitles.clear();
+            m_snapshot.drop(connection.serial);
         }
     }
 }
@@ -197,6 +214,15 @@ quint16 BridgeSource::freeSerial()
         if (serial != 0 && !used)
             return serial;
     }
+}
+
+bool BridgeSource::accountsFor(qint64 pid, const QString &pageName) const
+{
+    // A title the extension clipped equals no window's: such a window is scanned by its title,
+    // which X11 gives whole, so that no keyword hides beyond the clip.
+    return pid > 0 && std::any_of(m_connections.cbegin(), m_connections.cend(), [&](const auto &c) {
+               return c->browserPid == pid && c->shownTitles.contains(pageName);
+           });
 }
 
 QList<BrowserPage> BridgeSource::walk()

@@ -19,7 +19,9 @@ class QLocalSocket;
 // whole list of its tabs whenever it changes. A message is read when it arrives, on the thread
 // that made the source; a walk copies the lists read last. A tab's handle id is
 // "<connection serial>/<the browser's tab id>". Once listening, the source keeps listening: a
-// server that stopped, or whose socket file went, is started again within a second.
+// server that stopped, or whose socket file went, is started again within a second. A browser
+// counts as covered from its hello until a message of it is lost on the way, refused by the host
+// or here; its next list covers it again.
 class BridgeSource : public BrowserWindowSource
 {
 public:
@@ -35,6 +37,9 @@ public:
     bool isListening() const { return m_server.isListening(); }
     // Whether this process started a connected host that said hello: the browser it runs for.
     bool covers(qint64 pid) const { return pid > 0 && m_snapshot.covers(pid); }
+    // Whether a window of the browser, by the page name its title gives, shows a tab the browser
+    // listed: one of the active tabs, whose title the browser puts in the window's.
+    bool accountsFor(qint64 pid, const QString &pageName) const;
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
 
     // Far more browser profiles than anyone runs at once; a connection beyond is closed at once,
@@ -48,6 +53,7 @@ private:
         QLocalSocket *socket = nullptr;
         FrameReader reader;
         qint64 browserPid = 0;
+        QStringList shownTitles;
     };
 
     bool listen();

@@ -1,17 +1,15 @@
 #include "sources/x11/X11BrowserSource.h"
 
 #include "platform/XcbReply.h"
+#include "sources/x11/SigpipeGuard.h"
 #include "sources/x11/X11TitleText.h"
 
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <array>
-#include <csignal>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
-#include <pthread.h>
 #include <string_view>
 #include <vector>
 
@@ -21,39 +19,6 @@ namespace {
 // only as far as X11TitleText would keep of it.
 constexpr std::uint32_t classLength = 256;
 constexpr std::uint32_t titleLength = kMaxTextLength;
-
-// Writing to a server that has gone raises SIGPIPE, whose default action ends the program.
-// While a guard lives, a SIGPIPE raised by this thread is held back and then swallowed.
-class SigpipeGuard
-{
-public:
-    SigpipeGuard()
-    {
-        sigemptyset(&m_pipe);
-        sigaddset(&m_pipe, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_previous);
-    }
-    ~SigpipeGuard()
-    {
-        sigset_t pending;
-        sigpending(&pending);
-        if (!m_wasPending && sigismember(&pending, SIGPIPE) == 1) {
-            const timespec noWait{};
-            sigtimedwait(&m_pipe, nullptr, &noWait);
-        }
-        pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
-    }
-    SigpipeGuard(const SigpipeGuard &) = delete;
-    SigpipeGuard &operator=(const SigpipeGuard &) = delete;
-
-private:
-    sigset_t m_pipe;
-    sigset_t m_previous;
-    bool m_wasPending = false;
-};
 
 // A property as read: empty with type None when the window does not have it.
 struct Property
@@ -190,17 +155,26 @@ QList<BrowserPage> X11BrowserSource::walk()
     discardEvents();
     bool fromWindowManager = false;
     const QList<std::uint32_t> windows = topLevelWindows(&fromWindowManager);
-    QList<BrowserPage> pages =
-        readPages(windows, fromWindowManager, [this](std::optional<std::uint32_t> pid) {
-            return !pid || !m_covered || !m_covered(*pid);
-        });
+    QHash<std::uint32_t, QDeadlineTimer> unsettled;
+    const auto keep = [&](std::optional<std::uint32_t> pid, std::uint32_t window,
+                          const QString &pageName) {
+        const Coverage coverage = pid && m_coverage ? m_coverage(*pid, pageName) : Coverage::None;
+        if (coverage != Coverage::OtherWindows)
+            return coverage == Coverage::None;
+        const QDeadlineTimer since = m_unsettled.value(window, QDeadlineTimer(settleMs));
+        unsettled.insert(window, since);
+        return since.hasExpired();
+    };
+    QList<BrowserPage> pages = readPages(windows, fromWindowManager, keep);
+    m_unsettled = std::move(unsettled);
     discardEvents();
     return pages;
 }
 
-void X11BrowserSource::setCoveredProcesses(std::function<bool(qint64 pid)> covered)
+void X11BrowserSource::setCoverage(
+    std::function<Coverage(qint64 pid, const QString &pageName)> coverage)
 {
-    m_covered = std::move(covered);
+    m_coverage = std::move(coverage);
 }
 
 void X11BrowserSource::requestCloseProcessWindows(qint64 pid)
@@ -213,9 +187,11 @@ void X11BrowserSource::requestCloseProcessWindows(qint64 pid)
         discardEvents();
         bool fromWindowManager = false;
         const QList<std::uint32_t> windows = topLevelWindows(&fromWindowManager);
-        pages = readPages(windows, fromWindowManager, [pid](std::optional<std::uint32_t> owner) {
-            return owner && static_cast<qint64>(*owner) == pid;
-        });
+        pages =
+            readPages(windows, fromWindowManager,
+                      [pid](std::optional<std::uint32_t> owner, std::uint32_t, const QString &) {
+                          return owner && static_cast<qint64>(*owner) == pid;
+                      });
     }
     for (const BrowserPage &page : pages)
         requestClose(page.handle);
@@ -308,7 +284,7 @@ QList<std::uint32_t> X11BrowserSource::clientWindows(const QList<std::uint32_t> 
 }
 
 QList<BrowserPage> X11BrowserSource::readPages(const QList<std::uint32_t> &windows,
-                                               bool fromWindowManager, const ProcessFilter &keep)
+                                               bool fromWindowManager, const WindowFilter &keep)
 {
     std::vector<WindowReads> reads;
     reads.reserve(static_cast<std::size_t>(windows.size()));
@@ -366,7 +342,7 @@ QList<BrowserPage> X11BrowserSource::readPages(const QList<std::uint32_t> &windo
         const bool browser = X11TitleText::isKnownBrowser(instance, className);
         if (browser && pid)
             m_windowProcesses.insert(*pid);
-        if (!browser || !keep(pid)) {
+        if (!browser) {
             xcb_discard_reply(m_connection, read.netWmName.sequence);
             xcb_discard_reply(m_connection, read.wmName.sequence);
             continue;
@@ -387,6 +363,8 @@ QList<BrowserPage> X11BrowserSource::readPages(const QList<std::uint32_t> &windo
         BrowserPage page;
         if (title)
             page.pageName = X11TitleText::pageNameFromTitle(*title);
+        if (!keep(pid, read.window, page.pageName.value_or(QString())))
+            continue;
         page.address = QString();
         page.handle.backend = 0;
         page.handle.id = QByteArray::number(read.window);

@@ -3,6 +3,8 @@
 #include "platform/BrowserWindowSource.h"
 #include "platform/Limits.h"
 
+#include <QDeadlineTimer>
+#include <QHash>
 #include <QSet>
 
 #include <cstdint>
@@ -30,8 +32,21 @@ public:
     QList<BrowserPage> walk() override;
     void requestClose(const WindowHandle &handle) override;
 
-    // Walks leave out the windows whose _NET_WM_PID this says yes to: another backend lists
-    // the pages of those processes one by one and closes them one by one.
+    // How far another backend, which lists pages one by one and closes them one by one, covers
+    // a browser window, told by the window's _NET_WM_PID and page name at every walk.
+    enum class Coverage
+    {
+        // No backend lists the pages of the process: the window is walked.
+        None,
+        // A backend lists the page the window shows: the window is left out.
+        Window,
+        // A backend lists pages of the process, but not this window's (a private window, or
+        // another profile's): the window is walked once it has been so for settleMs, so that a
+        // list that comes a moment after a new title does not get the page closed twice.
+        OtherWindows,
+    };
+    static constexpr int settleMs = 1500;
+    void setCoverage(std::function<Coverage(qint64 pid, const QString &pageName)> coverage);
     void setCoveredProcesses(std::function<bool(qint64 pid)> covered);
     // The processes, by _NET_WM_PID, of the browser windows the last walk found, whether it
     // listed them or not.
@@ -51,8 +66,10 @@ private:
         std::uint32_t netWmPid = 0;
         std::uint32_t wmState = 0;
     };
-    // Whether a window of a browser, by the process id it gives (if any), is walked.
-    using ProcessFilter = std::function<bool(std::optional<std::uint32_t> pid)>;
+    // Whether a window of a browser, by the process id it gives (if any), its id and its page
+    // name, is walked.
+    using WindowFilter = std::function<bool(std::optional<std::uint32_t> pid, std::uint32_t window,
+                                            const QString &pageName)>;
 
     bool connect();
     void disconnect();
@@ -60,7 +77,7 @@ private:
     QList<std::uint32_t> topLevelWindows(bool *fromWindowManager);
     QList<std::uint32_t> clientWindows(const QList<std::uint32_t> &children);
     QList<BrowserPage> readPages(const QList<std::uint32_t> &windows, bool fromWindowManager,
-                                 const ProcessFilter &keep);
+                                 const WindowFilter &keep);
 
     QString m_displayName;
     xcb_connection_t *m_connection = nullptr;
@@ -68,4 +85,7 @@ private:
     Atoms m_atoms;
     std::function<bool(qint64 pid)> m_covered;
     QSet<qint64> m_windowProcesses;
+    std::function<Coverage(qint64 pid, const QString &pageName)> m_coverage;
+    // The windows of the last walk whose coverage was OtherWindows, and since when.
+    QHash<std::uint32_t, QDeadlineTimer> m_unsettled;
 };
