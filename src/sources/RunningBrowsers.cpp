@@ -28,24 +28,6 @@ QByteArray readCapped(const QString &path, qint64 cap)
     return file.read(cap);
 }
 
-QList<qint64> processIds(const QString &procRoot)
-{
-    QList<qint64> pids;
-    // Read straight from the folder: a sorted listing stats every entry.
-    const std::unique_ptr<DIR, int (*)(DIR *)> root(::opendir(QFile::encodeName(procRoot)),
-                                                    &::closedir);
-    if (!root)
-        return pids;
-    while (const dirent *entry = ::readdir(root.get())) {
-        char *end = nullptr;
-        const long long pid = std::strtoll(entry->d_name, &end, 10);
-        if (pid > 0 && *end == '\0' && std::isdigit(static_cast<unsigned char>(entry->d_name[0])))
-            pids.append(pid);
-    }
-    std::sort(pids.begin(), pids.end());
-    return pids;
-}
-
 // The parent and the start time from "pid (name) state ppid ... starttime", where the name may
 // hold blanks and parentheses: the fields are counted from the last ")".
 bool readStat(const QString &folder, qint64 &parent, quint64 &startTime)
@@ -84,6 +66,24 @@ bool isHelper(const QList<QByteArray> &arguments)
 }
 
 } // namespace
+
+QList<qint64> processIds(const QString &procRoot)
+{
+    QList<qint64> pids;
+    // Read straight from the folder: a sorted listing stats every entry.
+    const std::unique_ptr<DIR, int (*)(DIR *)> root(::opendir(QFile::encodeName(procRoot)),
+                                                    &::closedir);
+    if (!root)
+        return pids;
+    while (const dirent *entry = ::readdir(root.get())) {
+        char *end = nullptr;
+        const long long pid = std::strtoll(entry->d_name, &end, 10);
+        if (pid > 0 && *end == '\0' && std::isdigit(static_cast<unsigned char>(entry->d_name[0])))
+            pids.append(pid);
+    }
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
 
 RunningBrowsers::RunningBrowsers(QString procRoot, std::optional<uint> userId, qint64 settleMs)
     : m_procRoot(std::move(procRoot)), m_userId(userId.value_or(::getuid())), m_settleMs(settleMs)

@@ -9,6 +9,9 @@
 
 struct KnownBrowser;
 
+// The ids of the processes in a /proc-like folder, in increasing order.
+QList<qint64> processIds(const QString &procRoot);
+
 // One start of a browser of the catalogue: its main process, and the processes of the same
 // executable below it (Chromium's zygotes and renderers, Firefox's content processes).
 struct RunningBrowser

@@ -1,6 +1,7 @@
 #include "sources/tabs/ProcessDiscovery.h"
 
 #include "sources/BrowserCatalogue.h"
+#include "sources/RunningBrowsers.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,10 +12,6 @@
 #include <QSet>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
-#include <dirent.h>
-#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -108,21 +105,8 @@ ProcessDiscovery::ProcessDiscovery(QString procRoot, std::optional<uint> userId,
 QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind)
 {
     QList<DebugEndpoint> endpoints;
-    // Read straight from the folder: a sorted listing that stats every entry costs more than
-    // all the rest of a look.
-    const std::unique_ptr<DIR, int (*)(DIR *)> root(::opendir(QFile::encodeName(m_procRoot)),
-                                                    &::closedir);
-    if (!root)
-        return endpoints;
-    QList<qint64> pids;
-    while (const dirent *entry = ::readdir(root.get())) {
-        char *end = nullptr;
-        const long long pid = std::strtoll(entry->d_name, &end, 10);
-        if (pid > 0 && *end == '\0' && std::isdigit(static_cast<unsigned char>(entry->d_name[0])))
-            pids.append(pid);
-    }
     // In the order of the ids, so that of two claims on one port the older process's wins.
-    std::sort(pids.begin(), pids.end());
+    const QList<qint64> pids = processIds(m_procRoot);
 
     const qint64 now = m_clock.elapsed();
     QSet<SeenKey> listed;
