@@ -25,25 +25,6 @@ QString scriptedPage(const QString &script)
            QString::fromLatin1(html.toUtf8().toPercentEncoding());
 }
 
-const QString packages = QStringLiteral(VEXLOR_APP_FOLDER "/bridge/");
-
-// A headless browser (unless told otherwise) with a fresh profile, the bridge extension, and the
-// host's manifests as the program's per-user installation writes them, opening the address.
-std::unique_ptr<BrowserProcess> startBrowser(const QString &kind, const QString &address,
-                                             int options = BrowserProcess::Headless)
-{
-    const auto install = [](const QString &home) {
-        writeHostManifests({home, home + u"/.config"_qs, home + u"/system"_qs},
-                           QStringLiteral(VEXLOR_APP_FOLDER));
-        writeAll(home + u"/profile/extensions/popup-bridge@vexlor.fr.xpi"_qs,
-                 readBytes(packages + u"vexlor-popup-bridge.xpi"_qs));
-    };
-    const QStringList chromiumExtension = {u"--load-extension="_qs + packages + u"chromium"_qs};
-    return std::make_unique<BrowserProcess>(
-        kind, options,
-        (kind == u"chromium" ? chromiumExtension : QStringList()) + QStringList{address}, install);
-}
-
 void browserRows()
 {
     QTest::addColumn<QString>("kind");
@@ -101,7 +82,8 @@ void TestBrowsers::initTestCase()
     QDir().mkpath(m_tabs.procRoot = m_runtime.filePath(u"proc"_qs));
     QFile::link(u"/proc/net"_qs, m_tabs.procRoot + u"/net"_qs);
     QCOMPARE(bridgeSocketPath(), m_runtime.path() + u"/vexlor-popup/bridge"_qs);
-    QVERIFY2(QFileInfo::exists(packages + u"vexlor-popup-bridge.xpi"_qs), "build vexlor-popup");
+    QVERIFY2(QFileInfo::exists(QStringLiteral(VEXLOR_APP_FOLDER "/bridge/vexlor-popup-bridge.xpi")),
+             "build vexlor-popup");
 }
 
 // Two browsers. One without remote debugging has a window whose title holds both keywords, in

@@ -3,6 +3,7 @@
 #include "app/BrowserBackends.h"
 #include "app/StartUp.h"
 #include "platform/CompositeBrowserSource.h"
+#include "sources/bridge/HostManifests.h"
 #include "sources/x11/X11BrowserSource.h"
 #include "support/BrowserProcess.h"
 #include "support/ListRows.h"
@@ -19,6 +20,26 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
+
+// A browser (headless unless told otherwise) with a fresh profile, the bridge extension, and the
+// host's manifests as the program's per-user installation writes them, opening the address.
+inline std::unique_ptr<BrowserProcess> startBrowser(const QString &kind, const QString &address,
+                                                    int options = BrowserProcess::Headless,
+                                                    const QStringList &chromiumOptions = {})
+{
+    const QString packages = QStringLiteral(VEXLOR_APP_FOLDER "/bridge/");
+    const auto install = [packages](const QString &home) {
+        writeHostManifests({home, home + u"/.config"_qs, home + u"/system"_qs},
+                           QStringLiteral(VEXLOR_APP_FOLDER));
+        writeAll(home + u"/profile/extensions/popup-bridge@vexlor.fr.xpi"_qs,
+                 readBytes(packages + u"vexlor-popup-bridge.xpi"_qs));
+    };
+    const QStringList chromium =
+        chromiumOptions + QStringList{u"--load-extension="_qs + packages + u"chromium"_qs};
+    return std::make_unique<BrowserProcess>(
+        kind, options, (kind == u"chromium" ? chromium : QStringList()) + QStringList{address},
+        install);
+}
 
 constexpr int startTimeoutMs = 90000;
 constexpr int scanTimeoutMs = 30000;

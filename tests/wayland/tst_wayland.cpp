@@ -1,4 +1,3 @@
-#include "sources/bridge/HostManifests.h"
 #include "sources/x11/X11BrowserSource.h"
 #include "support/EndToEndRig.h"
 #include "support/X11TestDisplay.h"
@@ -78,19 +77,11 @@ void TestWayland::programAndBrowsersOnWayland()
     const QStringList closed = {pages.url(u"Big CASINO night"_qs, u"a"_qs),
                                 pages.url(u"Quiet reading"_qs, u"pub-zone/b"_qs)};
     const QString cafe = pages.url(u"Cuisine — café ☕"_qs, u"c?x=1"_qs);
-    const QStringList wayland = {u"--ozone-platform=wayland"_qs,
-                                 u"--load-extension="_qs + built + u"/bridge/chromium"_qs};
-    BrowserProcess browser(
-        kind, BrowserProcess::Windowed,
-        (kind == u"chromium" ? wayland : QStringList()) + QStringList{opener},
-        [&](const QString &home) {
-            writeHostManifests({home, home + u"/.config"_qs, home + u"/s"_qs}, built);
-            writeAll(home + u"/profile/extensions/popup-bridge@vexlor.fr.xpi"_qs,
-                     readBytes(built + u"/bridge/vexlor-popup-bridge.xpi"_qs));
-        });
+    const auto browser =
+        startBrowser(kind, opener, BrowserProcess::Windowed, {u"--ozone-platform=wayland"_qs});
     pages.openFromPage(closed + QStringList{cafe});
     QTRY_VERIFY_WITH_TIMEOUT(pages.isGone(closed[0]) && pages.isGone(closed[1]), startTimeoutMs);
-    QVERIFY(!pages.isGone(opener) && !pages.isGone(cafe) && browser.isRunning());
+    QVERIFY(!pages.isGone(opener) && !pages.isGone(cafe) && browser->isRunning());
     QCOMPARE(X11BrowserSource().walk().size(), 0);
     QVERIFY(readBytes(log).contains(QByteArray("set_app_id(\"") +
                                     (kind == u"chromium" ? "chromium" : "firefox-esr")));
