@@ -3,6 +3,8 @@
 #include "platform/XcbReply.h"
 #include "sources/x11/SigpipeGuard.h"
 
+#include <QSocketNotifier>
+
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -67,22 +69,34 @@ bool X11BrowserSource::connect()
     xcb_change_window_attributes(m_connection, m_root, XCB_CW_EVENT_MASK, &events);
     m_cache.reset(m_connection, m_atoms);
     m_clientListKnown = false;
+    // Events are taken as they come, so that they do not pile up in the server while no walk
+    // takes them, such as when scanning is paused and a page renames itself all the while.
+    m_notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(m_connection),
+                                                   QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { takeEvents(); });
     return true;
 }
 
 void X11BrowserSource::disconnect()
 {
+    m_notifier.reset();
     if (m_connection)
         xcb_disconnect(m_connection);
     m_connection = nullptr;
 }
 
-// What changed since the last walk. The round trip first makes sure that every change the
-// server made before the walk began has its event here. Errors of requests whose outcome does
-// not matter, such as a close request to a window that has gone, are let go.
-void X11BrowserSource::takeEvents()
+// The round trip makes sure that every change the server made before a walk began has its
+// event here.
+void X11BrowserSource::syncEvents()
 {
     std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+    takeEvents();
+}
+
+// Errors of requests whose outcome does not matter, such as a close request to a window that has
+// gone, are let go.
+void X11BrowserSource::takeEvents()
+{
     while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection)) {
         const auto *change = reinterpret_cast<const xcb_property_notify_event_t *>(event);
         switch (event->response_type & 0x7f) {
@@ -100,6 +114,9 @@ void X11BrowserSource::takeEvents()
         }
         std::free(event);
     }
+    // A broken connection would wake the notifier for ever; the next walk makes a new one.
+    if (xcb_connection_has_error(m_connection))
+        m_notifier->setEnabled(false);
 }
 
 QList<BrowserPage> X11BrowserSource::walk()
@@ -108,7 +125,7 @@ QList<BrowserPage> X11BrowserSource::walk()
     m_windowProcesses.clear();
     if (!connect())
         return {};
-    takeEvents();
+    syncEvents();
     bool fromWindowManager = false;
     const QList<std::uint32_t> windows = topLevelWindows(&fromWindowManager);
     QHash<std::uint32_t, QDeadlineTimer> unsettled;
@@ -139,7 +156,7 @@ void X11BrowserSource::requestCloseProcessWindows(qint64 pid)
         const SigpipeGuard guard;
         if (!connect())
             return;
-        takeEvents();
+        syncEvents();
         bool fromWindowManager = false;
         const QList<std::uint32_t> windows = topLevelWindows(&fromWindowManager);
         pages =

@@ -11,8 +11,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
+class QSocketNotifier;
 struct xcb_connection_t;
 
 // The browser windows of an X11 display, found by their WM_CLASS. A window's title is the
@@ -70,6 +72,7 @@ private:
 
     bool connect();
     void disconnect();
+    void syncEvents();
     void takeEvents();
     QList<std::uint32_t> topLevelWindows(bool *fromWindowManager);
     QList<std::uint32_t> clientWindows(const QList<std::uint32_t> &children);
@@ -78,6 +81,7 @@ private:
 
     QString m_displayName;
     xcb_connection_t *m_connection = nullptr;
+    std::unique_ptr<QSocketNotifier> m_notifier;
     std::uint32_t m_root = 0;
     X11Atoms m_atoms;
     X11WindowCache m_cache;
