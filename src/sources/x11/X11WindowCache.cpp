@@ -113,11 +113,11 @@ void X11WindowCache::refresh(const QList<std::uint32_t> &windows)
         const auto found = m_windows.constFind(window);
         if (found != m_windows.cend() && (found->known || found->pending))
             continue;
-        if (found == m_windows.cend()) {
-            const std::uint32_t events =
-                XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-            xcb_change_window_attributes(m_connection, window, XCB_CW_EVENT_MASK, &events);
-        }
+        // Asked again at each read: a window that was gone at the last one may be another
+        // window now, under the same id.
+        const std::uint32_t events =
+            XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        xcb_change_window_attributes(m_connection, window, XCB_CW_EVENT_MASK, &events);
         m_windows[window].pending = true;
         WindowReads read;
         read.window = window;
