@@ -275,16 +275,19 @@ QList<BrowserPage> X11BrowserSource::readPages(const QList<std::uint32_t> &windo
     m_cache.refresh(windows);
 
     QList<BrowserPage> pages;
+    // A broken connection ends the walk at the first window it left unread.
     for (qsizetype i = 0; i < windows.size(); ++i) {
-        if (xcb_connection_has_error(m_connection))
-            break;
         if (!fromWindowManager) {
             const XcbReply<xcb_get_window_attributes_reply_t> shown(xcb_get_window_attributes_reply(
                 m_connection, attributes[static_cast<std::size_t>(i)], nullptr));
+            if (!shown && xcb_connection_has_error(m_connection))
+                break;
             if (!shown || shown->map_state != XCB_MAP_STATE_VIEWABLE || shown->override_redirect)
                 continue;
         }
         const X11WindowCache::Facts *facts = m_cache.facts(windows[i]);
+        if (!facts && xcb_connection_has_error(m_connection))
+            break;
         if (!facts)
             continue;
         if (facts->browser && facts->pid)
