@@ -44,9 +44,9 @@ private:
     struct Entry
     {
         Facts facts;
-        bool known = false; // read, and unchanged since
-        bool readable = false;
-        bool pending = false; // asked for by the refresh under way
+        bool known = false;    // read, and unchanged since
+        bool readable = false; // its class could be read
+        bool pending = false;  // asked for by the refresh under way
     };
 
     xcb_connection_t *m_connection = nullptr;
