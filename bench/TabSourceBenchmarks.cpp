@@ -221,6 +221,50 @@ void BM_WalkX11(benchmark::State &state)
     state.SetLabel("walk of the X11 backend, 10 browser windows");
 }
 
+// 100 browser windows of another client, listed by it as a window manager would, as walks find
+// them when nothing changed (range 0), when every title changed since the last walk (1), and at
+// the first walk of a new connection, which reads everything as every walk did before walks
+// kept what they read (2; the time counts the connection's set-up).
+void BM_WalkX11Windows(benchmark::State &state)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        state.SkipWithError("no X display in $DISPLAY");
+        return;
+    }
+    constexpr int windowCount = 100;
+    X11TestDisplay display;
+    QList<xcb_window_t> windows;
+    const auto rename = [&](int round) {
+        for (int i = 0; i < windowCount; ++i)
+            display.setText(windows[i], "_NET_WM_NAME", "UTF8_STRING",
+                            "Vexlor bench page " + QByteArray::number(i) + " round " +
+                                QByteArray::number(round) + " - Chromium");
+    };
+    for (int i = 0; i < windowCount; ++i)
+        windows.append(display.createWindow("chromium", "Chromium"));
+    rename(0);
+    display.setClientList(windows);
+    auto source = std::make_unique<X11BrowserSource>();
+    source->walk();
+    int round = 0;
+    for (auto _ : state) {
+        if (state.range(0) > 0) {
+            state.PauseTiming();
+            if (state.range(0) == 1)
+                rename(++round);
+            else
+                source = std::make_unique<X11BrowserSource>();
+            state.ResumeTiming();
+        }
+        benchmark::DoNotOptimize(source->walk());
+    }
+    static const char *const labels[] = {
+        "walk of the X11 backend, 100 browser windows, nothing changed",
+        "walk of the X11 backend, 100 browser windows, every title changed",
+        "walk of the X11 backend, 100 browser windows, first walk of a new connection"};
+    state.SetLabel(labels[state.range(0)]);
+}
+
 // One look through the whole /proc of this machine for running browsers, as each check for
 // browsers that nobody watches makes it once the processes that are no browser have settled.
 void BM_LookForBrowsers(benchmark::State &state)
@@ -237,6 +281,7 @@ void BM_LookForBrowsers(benchmark::State &state)
 BENCHMARK(BM_WalkDevTools)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WalkBidi)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WalkX11)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WalkX11Windows)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LookForBrowsers)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadDevTools)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadBidi)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);

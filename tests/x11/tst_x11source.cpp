@@ -56,6 +56,8 @@ private slots:
     void decodesTitlesAndStripsTheBrowsersName();
     void asksOnlyThatWindowToCloseThoughAnotherIsGone();
     void coveredProcessesAreLeftOutYetClosedTogether();
+    void readsAgainOnlyWhatChanged_data();
+    void readsAgainOnlyWhatChanged();
 
 private:
     std::unique_ptr<X11TestDisplay> m_keepDisplay;
@@ -214,6 +216,50 @@ void TestX11Source::coveredProcessesAreLeftOutYetClosedTogether()
     source.requestCloseProcessWindows(4100);
     source.requestCloseProcessWindows(4300);
     expectCloseRequests(display, {first, second, marker});
+}
+
+void TestX11Source::readsAgainOnlyWhatChanged_data()
+{
+    QTest::addColumn<bool>("clientList");
+    QTest::newRow("window manager's client list") << true;
+    QTest::newRow("no client list") << false;
+}
+
+// Walks keep what they read, and the display's events tell what to read again.
+void TestX11Source::readsAgainOnlyWhatChanged()
+{
+    QFETCH(bool, clientList);
+    X11TestDisplay display;
+    const xcb_window_t first = display.createWindow("chromium", "Chromium");
+    const xcb_window_t terminal = display.createWindow("xterm", "XTerm");
+    QList<xcb_window_t> ours = {first, terminal};
+    const auto list = [&] {
+        if (clientList)
+            display.setClientList(ours);
+    };
+    list();
+    X11BrowserSource source;
+    QCOMPARE(windowsOf(pagesAmong(source, ours)), QList{first});
+    const quint64 reads = source.windowReads();
+    QCOMPARE(windowsOf(pagesAmong(source, ours)), QList{first});
+    QCOMPARE(source.windowReads(), reads);
+
+    // A page that renames itself many times between two walks is read once.
+    for (int i = 0; i < 50; ++i)
+        display.setText(first, "_NET_WM_NAME", "UTF8_STRING",
+                        "Page " + QByteArray::number(i) + " - Chromium");
+    display.setText(terminal, "_NET_WM_USER_TIME", "STRING", "1");
+    QCOMPARE(pagesAmong(source, ours).value(0).pageName, u"Page 49"_qs);
+    QCOMPARE(source.windowReads(), reads + 1);
+
+    const xcb_window_t second = display.createWindow("Navigator", "firefox");
+    ours.append(second);
+    list();
+    QCOMPARE(windowsOf(pagesAmong(source, ours)), (QList{first, second}));
+    display.destroyWindow(first);
+    ours.removeFirst();
+    list();
+    QCOMPARE(windowsOf(pagesAmong(source, ours)), QList{second});
 }
 
 QTEST_GUILESS_MAIN(TestX11Source)

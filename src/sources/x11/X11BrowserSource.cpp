@@ -2,80 +2,16 @@
 
 #include "platform/XcbReply.h"
 #include "sources/x11/SigpipeGuard.h"
-#include "sources/x11/X11TitleText.h"
+
+#include <QSocketNotifier>
 
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <memory>
 #include <string_view>
 #include <vector>
-
-namespace {
-
-// Property lengths are counted in 32-bit units. WM_CLASS is two short names; a title is read
-// only as far as X11TitleText would keep of it.
-constexpr std::uint32_t classLength = 256;
-constexpr std::uint32_t titleLength = kMaxTextLength;
-
-// A property as read: empty with type None when the window does not have it.
-struct Property
-{
-    QByteArray bytes;
-    xcb_atom_t type = XCB_ATOM_NONE;
-};
-
-// Nothing when the read failed, which mostly means the window is gone.
-std::optional<Property> takeProperty(xcb_connection_t *connection, xcb_get_property_cookie_t cookie)
-{
-    xcb_generic_error_t *error = nullptr;
-    const XcbReply<xcb_get_property_reply_t> reply(
-        xcb_get_property_reply(connection, cookie, &error));
-    std::free(error);
-    if (!reply)
-        return std::nullopt;
-    Property property;
-    if (reply->format == 8 && reply->type != XCB_ATOM_NONE) {
-        property.type = reply->type;
-        property.bytes = QByteArray(static_cast<const char *>(xcb_get_property_value(reply.get())),
-                                    xcb_get_property_value_length(reply.get()));
-    }
-    return property;
-}
-
-// A CARDINAL such as _NET_WM_PID; nothing when the window does not have it.
-std::optional<std::uint32_t> takeCardinal(xcb_connection_t *connection,
-                                          xcb_get_property_cookie_t cookie)
-{
-    const XcbReply<xcb_get_property_reply_t> reply(
-        xcb_get_property_reply(connection, cookie, nullptr));
-    if (!reply || reply->type != XCB_ATOM_CARDINAL || reply->format != 32 ||
-        xcb_get_property_value_length(reply.get()) < 4)
-        return std::nullopt;
-    return *static_cast<const std::uint32_t *>(xcb_get_property_value(reply.get()));
-}
-
-xcb_get_property_cookie_t readProperty(xcb_connection_t *connection, xcb_window_t window,
-                                       xcb_atom_t property, std::uint32_t length)
-{
-    return xcb_get_property(connection, false, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0,
-                            length);
-}
-
-// The requests of one window, all sent before any reply is awaited.
-struct WindowReads
-{
-    xcb_window_t window = XCB_WINDOW_NONE;
-    std::optional<xcb_get_window_attributes_cookie_t> attributes;
-    xcb_get_property_cookie_t wmClass{};
-    xcb_get_property_cookie_t netWmName{};
-    xcb_get_property_cookie_t wmName{};
-    xcb_get_property_cookie_t netWmPid{};
-};
-
-} // namespace
 
 X11BrowserSource::X11BrowserSource(QString displayName) : m_displayName(std::move(displayName)) {}
 
@@ -128,22 +64,59 @@ bool X11BrowserSource::connect()
     m_connection = connection;
     m_root = screens.data->root;
     m_atoms = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7]};
+    // The root's property events tell when the client list changes.
+    const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(m_connection, m_root, XCB_CW_EVENT_MASK, &events);
+    m_cache.reset(m_connection, m_atoms);
+    m_clientListKnown = false;
+    // Events are taken as they come, so that they do not pile up in the server while no walk
+    // takes them, such as when scanning is paused and a page renames itself all the while.
+    m_notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(m_connection),
+                                                   QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { takeEvents(); });
     return true;
 }
 
 void X11BrowserSource::disconnect()
 {
+    m_notifier.reset();
     if (m_connection)
         xcb_disconnect(m_connection);
     m_connection = nullptr;
 }
 
-// Nothing here selects events, so what arrives is errors of requests whose outcome does not
-// matter, such as a close request to a window that has gone. Left alone they would pile up.
-void X11BrowserSource::discardEvents()
+// The round trip makes sure that every change the server made before a walk began has its
+// event here.
+void X11BrowserSource::syncEvents()
 {
-    while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection))
+    std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+    takeEvents();
+}
+
+// Errors of requests whose outcome does not matter, such as a close request to a window that has
+// gone, are let go.
+void X11BrowserSource::takeEvents()
+{
+    while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection)) {
+        const auto *change = reinterpret_cast<const xcb_property_notify_event_t *>(event);
+        switch (event->response_type & 0x7f) {
+        case XCB_PROPERTY_NOTIFY:
+            if (change->window != m_root)
+                m_cache.propertyChanged(change->window, change->atom);
+            else if (change->atom == m_atoms.netClientList)
+                m_clientListKnown = false;
+            break;
+        case XCB_DESTROY_NOTIFY:
+            m_cache.destroyed(reinterpret_cast<const xcb_destroy_notify_event_t *>(event)->window);
+            break;
+        default:
+            break;
+        }
         std::free(event);
+    }
+    // A broken connection would wake the notifier for ever; the next walk makes a new one.
+    if (xcb_connection_has_error(m_connection))
+        m_notifier->setEnabled(false);
 }
 
 QList<BrowserPage> X11BrowserSource::walk()
@@ -152,7 +125,7 @@ QList<BrowserPage> X11BrowserSource::walk()
     m_windowProcesses.clear();
     if (!connect())
         return {};
-    discardEvents();
+    syncEvents();
     bool fromWindowManager = false;
     const QList<std::uint32_t> windows = topLevelWindows(&fromWindowManager);
     QHash<std::uint32_t, QDeadlineTimer> unsettled;
@@ -167,7 +140,6 @@ QList<BrowserPage> X11BrowserSource::walk()
     };
     QList<BrowserPage> pages = readPages(windows, fromWindowManager, keep);
     m_unsettled = std::move(unsettled);
-    discardEvents();
     return pages;
 }
 
@@ -184,7 +156,7 @@ void X11BrowserSource::requestCloseProcessWindows(qint64 pid)
         const SigpipeGuard guard;
         if (!connect())
             return;
-        discardEvents();
+        syncEvents();
         bool fromWindowManager = false;
         const QList<std::uint32_t> windows = topLevelWindows(&fromWindowManager);
         pages =
@@ -202,22 +174,29 @@ void X11BrowserSource::requestCloseProcessWindows(qint64 pid)
 // be managed.
 QList<std::uint32_t> X11BrowserSource::topLevelWindows(bool *fromWindowManager)
 {
-    const xcb_get_property_cookie_t clientList = xcb_get_property(
-        m_connection, false, m_root, m_atoms.netClientList, XCB_ATOM_WINDOW, 0, kMaxRows);
-    const xcb_query_tree_cookie_t tree = xcb_query_tree(m_connection, m_root);
-
-    QList<std::uint32_t> windows;
-    const XcbReply<xcb_get_property_reply_t> list(
-        xcb_get_property_reply(m_connection, clientList, nullptr));
-    if (list && list->type == XCB_ATOM_WINDOW && list->format == 32) {
-        xcb_discard_reply(m_connection, tree.sequence);
-        const auto *ids = static_cast<const xcb_window_t *>(xcb_get_property_value(list.get()));
-        windows = QList<std::uint32_t>(ids, ids + xcb_get_property_value_length(list.get()) / 4);
-        *fromWindowManager = true;
-        return windows;
+    if (!m_clientListKnown) {
+        const XcbReply<xcb_get_property_reply_t> list(xcb_get_property_reply(
+            m_connection,
+            xcb_get_property(m_connection, false, m_root, m_atoms.netClientList, XCB_ATOM_WINDOW, 0,
+                             kMaxRows),
+            nullptr));
+        m_clientList.reset();
+        if (list && list->type == XCB_ATOM_WINDOW && list->format == 32) {
+            const auto *ids = static_cast<const xcb_window_t *>(xcb_get_property_value(list.get()));
+            m_clientList.emplace(ids, ids + xcb_get_property_value_length(list.get()) / 4);
+        }
+        // A read that failed is tried again at the next walk.
+        m_clientListKnown = list != nullptr;
     }
+    if (m_clientList) {
+        *fromWindowManager = true;
+        return *m_clientList;
+    }
+
+    // Without the list, the tree is searched at every walk.
+    QList<std::uint32_t> windows;
     const XcbReply<xcb_query_tree_reply_t> children(
-        xcb_query_tree_reply(m_connection, tree, nullptr));
+        xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, m_root), nullptr));
     if (children) {
         const xcb_window_t *ids = xcb_query_tree_children(children.get());
         windows = QList<std::uint32_t>(
@@ -286,88 +265,42 @@ QList<std::uint32_t> X11BrowserSource::clientWindows(const QList<std::uint32_t> 
 QList<BrowserPage> X11BrowserSource::readPages(const QList<std::uint32_t> &windows,
                                                bool fromWindowManager, const WindowFilter &keep)
 {
-    std::vector<WindowReads> reads;
-    reads.reserve(static_cast<std::size_t>(windows.size()));
-    for (const xcb_window_t window : windows) {
-        WindowReads read;
-        read.window = window;
-        if (!fromWindowManager)
-            read.attributes = xcb_get_window_attributes(m_connection, window);
-        read.wmClass = readProperty(m_connection, window, XCB_ATOM_WM_CLASS, classLength);
-        read.netWmName = readProperty(m_connection, window, m_atoms.netWmName, titleLength);
-        read.wmName = readProperty(m_connection, window, XCB_ATOM_WM_NAME, titleLength);
-        read.netWmPid = xcb_get_property(m_connection, false, window, m_atoms.netWmPid,
-                                         XCB_ATOM_CARDINAL, 0, 1);
-        reads.push_back(read);
+    // Whether a window is shown is not kept: it changes with no property event.
+    std::vector<xcb_get_window_attributes_cookie_t> attributes;
+    if (!fromWindowManager) {
+        attributes.reserve(static_cast<std::size_t>(windows.size()));
+        for (const xcb_window_t window : windows)
+            attributes.push_back(xcb_get_window_attributes(m_connection, window));
     }
-    xcb_flush(m_connection);
-
-    const auto encodingOf = [this](xcb_atom_t type) {
-        if (type == m_atoms.utf8String)
-            return X11TitleText::Encoding::Utf8;
-        if (type == XCB_ATOM_STRING)
-            return X11TitleText::Encoding::Latin1;
-        if (type == m_atoms.compoundText)
-            return X11TitleText::Encoding::CompoundText;
-        return X11TitleText::Encoding::Unknown;
-    };
+    m_cache.refresh(windows);
 
     QList<BrowserPage> pages;
-    for (const WindowReads &read : reads) {
-        if (xcb_connection_has_error(m_connection))
-            break;
-        const auto skip = [&] {
-            xcb_discard_reply(m_connection, read.wmClass.sequence);
-            xcb_discard_reply(m_connection, read.netWmName.sequence);
-            xcb_discard_reply(m_connection, read.wmName.sequence);
-            xcb_discard_reply(m_connection, read.netWmPid.sequence);
-        };
-        if (read.attributes) {
-            const XcbReply<xcb_get_window_attributes_reply_t> attributes(
-                xcb_get_window_attributes_reply(m_connection, *read.attributes, nullptr));
-            if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE ||
-                attributes->override_redirect) {
-                skip();
+    // A broken connection ends the walk at the first window it left unread.
+    for (qsizetype i = 0; i < windows.size(); ++i) {
+        if (!fromWindowManager) {
+            const XcbReply<xcb_get_window_attributes_reply_t> shown(xcb_get_window_attributes_reply(
+                m_connection, attributes[static_cast<std::size_t>(i)], nullptr));
+            if (!shown && xcb_connection_has_error(m_connection))
+                break;
+            if (!shown || shown->map_state != XCB_MAP_STATE_VIEWABLE || shown->override_redirect)
                 continue;
-            }
         }
-        const std::optional<Property> wmClass = takeProperty(m_connection, read.wmClass);
-        const QByteArray &classBytes = wmClass ? wmClass->bytes : QByteArray();
-        const qsizetype split = classBytes.indexOf('\0');
-        const QString instance = X11TitleText::decode(classBytes, X11TitleText::Encoding::Latin1);
-        const QString className = split < 0 ? QString()
-                                            : X11TitleText::decode(classBytes.mid(split + 1),
-                                                                   X11TitleText::Encoding::Latin1);
-        const std::optional<std::uint32_t> pid = takeCardinal(m_connection, read.netWmPid);
-        const bool browser = X11TitleText::isKnownBrowser(instance, className);
-        if (browser && pid)
-            m_windowProcesses.insert(*pid);
-        if (!browser) {
-            xcb_discard_reply(m_connection, read.netWmName.sequence);
-            xcb_discard_reply(m_connection, read.wmName.sequence);
-            continue;
-        }
-
-        const std::optional<Property> netWmName = takeProperty(m_connection, read.netWmName);
-        const std::optional<Property> wmName = takeProperty(m_connection, read.wmName);
-        if (xcb_connection_has_error(m_connection))
+        const X11WindowCache::Facts *facts = m_cache.facts(windows[i]);
+        if (!facts && xcb_connection_has_error(m_connection))
             break;
-        std::optional<QString> title;
-        if (netWmName && netWmName->type != XCB_ATOM_NONE)
-            title = X11TitleText::decode(netWmName->bytes, encodingOf(netWmName->type));
-        else if (wmName && wmName->type != XCB_ATOM_NONE)
-            title = X11TitleText::decode(wmName->bytes, encodingOf(wmName->type));
-        else if (netWmName && wmName)
-            title = QString();
-
+        if (!facts)
+            continue;
+        if (facts->browser && facts->pid)
+            m_windowProcesses.insert(*facts->pid);
+        if (!facts->browser)
+            continue;
         BrowserPage page;
-        if (title)
-            page.pageName = X11TitleText::pageNameFromTitle(*title);
-        if (!keep(pid, read.window, page.pageName.value_or(QString())))
+        page.pageName = facts->pageName;
+        if (!keep(facts->pid, windows[i], page.pageName.value_or(QString())))
             continue;
         page.address = QString();
         page.handle.backend = 0;
-        page.handle.id = QByteArray::number(read.window);
+        page.handle.id = QByteArray::number(windows[i]);
         pages.append(std::move(page));
     }
     return pages;
@@ -382,7 +315,7 @@ void X11BrowserSource::requestClose(const WindowHandle &handle)
     const SigpipeGuard guard;
     if (!connect())
         return;
-    discardEvents();
+    takeEvents();
 
     // ICCCM's polite close: the browser closes the window as if its close button was pressed.
     xcb_client_message_event_t message{};

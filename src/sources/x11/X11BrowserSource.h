@@ -2,6 +2,8 @@
 
 #include "platform/BrowserWindowSource.h"
 #include "platform/Limits.h"
+#include "sources/x11/X11Atoms.h"
+#include "sources/x11/X11WindowCache.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -9,8 +11,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
+class QSocketNotifier;
 struct xcb_connection_t;
 
 // The browser windows of an X11 display, found by their WM_CLASS. A window's title is the
@@ -18,7 +22,10 @@ struct xcb_connection_t;
 // id is the window's id as decimal text.
 //
 // The connection is opened on first use and again after it breaks; while the display cannot
-// be reached, walks yield nothing. One thread at a time.
+// be reached, walks yield nothing. What was read of the windows is kept, and the display's
+// events say what to read again: the window manager's client list when it changes, a window's
+// class, process and title when they change, so that a walk with nothing changed costs one
+// round trip. A new connection reads everything. One thread at a time.
 class X11BrowserSource : public BrowserWindowSource
 {
 public:
@@ -53,19 +60,11 @@ public:
     const QSet<qint64> &windowProcesses() const { return m_windowProcesses; }
     // Asks every browser window of the process to close, whether walks list it or not.
     void requestCloseProcessWindows(qint64 pid);
+    // How many times walks have read a window's properties, which a walk with nothing changed
+    // leaves as it is.
+    quint64 windowReads() const { return m_cache.windowReads(); }
 
 private:
-    struct Atoms
-    {
-        std::uint32_t netClientList = 0;
-        std::uint32_t netWmName = 0;
-        std::uint32_t utf8String = 0;
-        std::uint32_t compoundText = 0;
-        std::uint32_t wmProtocols = 0;
-        std::uint32_t wmDeleteWindow = 0;
-        std::uint32_t netWmPid = 0;
-        std::uint32_t wmState = 0;
-    };
     // Whether a window of a browser, by the process id it gives (if any), its id and its page
     // name, is walked.
     using WindowFilter = std::function<bool(std::optional<std::uint32_t> pid, std::uint32_t window,
@@ -73,7 +72,8 @@ private:
 
     bool connect();
     void disconnect();
-    void discardEvents();
+    void syncEvents();
+    void takeEvents();
     QList<std::uint32_t> topLevelWindows(bool *fromWindowManager);
     QList<std::uint32_t> clientWindows(const QList<std::uint32_t> &children);
     QList<BrowserPage> readPages(const QList<std::uint32_t> &windows, bool fromWindowManager,
@@ -81,8 +81,14 @@ private:
 
     QString m_displayName;
     xcb_connection_t *m_connection = nullptr;
+    std::unique_ptr<QSocketNotifier> m_notifier;
     std::uint32_t m_root = 0;
-    Atoms m_atoms;
+    X11Atoms m_atoms;
+    X11WindowCache m_cache;
+    // The window manager's list as last read, nothing when it publishes none; read again when
+    // it changes.
+    std::optional<QList<std::uint32_t>> m_clientList;
+    bool m_clientListKnown = false;
     std::function<bool(qint64 pid)> m_covered;
     QSet<qint64> m_windowProcesses;
     std::function<Coverage(qint64 pid, const QString &pageName)> m_coverage;

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+
+// The atoms of one X connection that the browser windows' backend asks for.
+struct X11Atoms
+{
+    std::uint32_t netClientList = 0;
+    std::uint32_t netWmName = 0;
+    std::uint32_t utf8String = 0;
+    std::uint32_t compoundText = 0;
+    std::uint32_t wmProtocols = 0;
+    std::uint32_t wmDeleteWindow = 0;
+    std::uint32_t netWmPid = 0;
+    std::uint32_t wmState = 0;
+};
