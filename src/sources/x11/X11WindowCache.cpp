@@ -91,27 +91,27 @@ void X11WindowCache::propertyChanged(std::uint32_t window, std::uint32_t propert
         return;
     const auto entry = m_windows.find(window);
     if (entry != m_windows.end())
-        entry->known = false;
+        entry->second.known = false;
 }
 
 // Its id may come back as another client's window, with none of our events selected.
 void X11WindowCache::destroyed(std::uint32_t window)
 {
-    m_windows.remove(window);
+    m_windows.erase(window);
 }
 
 void X11WindowCache::refresh(const QList<std::uint32_t> &windows)
 {
     // Windows that left the lists are forgotten; should one come back, it is read again.
-    if (m_windows.size() > windows.size()) {
+    if (m_windows.size() > static_cast<std::size_t>(windows.size())) {
         const QSet<std::uint32_t> listed(windows.cbegin(), windows.cend());
-        m_windows.removeIf([&](const auto &entry) { return !listed.contains(entry.key()); });
+        std::erase_if(m_windows, [&](const auto &entry) { return !listed.contains(entry.first); });
     }
 
     std::vector<WindowReads> reads;
     for (const xcb_window_t window : windows) {
-        const auto found = m_windows.constFind(window);
-        if (found != m_windows.cend() && (found->known || found->pending))
+        const auto found = m_windows.find(window);
+        if (found != m_windows.end() && (found->second.known || found->second.pending))
             continue;
         // Asked again at each read: a window that was gone at the last one may be another
         // window now, under the same id.
@@ -185,6 +185,6 @@ void X11WindowCache::refresh(const QList<std::uint32_t> &windows)
 
 const X11WindowCache::Facts *X11WindowCache::facts(std::uint32_t window) const
 {
-    const auto found = m_windows.constFind(window);
-    return found != m_windows.cend() && found->readable ? &found->facts : nullptr;
+    const auto found = m_windows.find(window);
+    return found != m_windows.end() && found->second.readable ? &found->second.facts : nullptr;
 }

@@ -2,13 +2,13 @@
 
 #include "sources/x11/X11Atoms.h"
 
-#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
 
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 
 struct xcb_connection_t;
 
@@ -51,6 +51,7 @@ private:
 
     xcb_connection_t *m_connection = nullptr;
     X11Atoms m_atoms;
-    QHash<std::uint32_t, Entry> m_windows;
+    // Built in place, never moved: GCC takes a moved empty optional<QString> for uninitialized.
+    std::unordered_map<std::uint32_t, Entry> m_windows;
     quint64 m_windowReads = 0;
 };
