@@ -2,7 +2,6 @@
 
 #include "filter/JournalTime.h"
 #include "filter/RecordFormat.h"
-#include "platform/BrowserWindowSource.h"
 #include "platform/SoundPlayer.h"
 
 #include <QCheckBox>
@@ -30,6 +29,8 @@ void ScanCycle::tick()
     refillWindowList();
     restoreSelection();
 
+    const QSet<WindowHandle> reportMatched = std::exchange(m_reportMatched, {});
+    m_tickMatched.clear();
     QTreeWidget *windows = m_controls.ListView1;
     const int windowCount = windows->topLevelItemCount();
     if (windowCount == 0)
@@ -40,8 +41,33 @@ void ScanCycle::tick()
     KeywordMatcher &matcher = keywordMatcher();
     for (int i = 0; i < windowCount; ++i) {
         const QTreeWidgetItem *row = windows->topLevelItem(i);
-        for (const int j : matcher.rowsFoundIn(row->text(0), row->text(1)))
-            closeSequence(i, j);
+        // The close request goes to the page this row was built from, not to the first page
+        // that happens to share its name.
+        const auto handle = row->data(0, kHandleRole).value<WindowHandle>();
+        if (handle.isValid() && reportMatched.contains(handle))
+            continue;
+        const QString pageName = row->text(0);
+        const QString address = row->text(1);
+        for (const int j : matcher.rowsFoundIn(pageName, address)) {
+            closeSequence(pageName, address, handle, j);
+            m_tickMatched.insert(handle);
+        }
+    }
+}
+
+void ScanCycle::pagesReported(const QList<BrowserPage> &pages)
+{
+    KeywordMatcher &matcher = keywordMatcher();
+    for (const BrowserPage &page : pages) {
+        if (!page.handle.isValid() || m_reportMatched.contains(page.handle) ||
+            m_tickMatched.contains(page.handle))
+            continue;
+        const QString pageName = page.pageName.value_or(QString());
+        const QString address = page.address.value_or(QString());
+        for (const int j : matcher.rowsFoundIn(pageName, address)) {
+            closeSequence(pageName, address, page.handle, j);
+            m_reportMatched.insert(page.handle);
+        }
     }
 }
 
@@ -115,15 +141,10 @@ void ScanCycle::restoreSelection()
         windows->topLevelItem(m_selectedWindowRow - 1)->setSelected(true);
 }
 
-void ScanCycle::closeSequence(int windowRow, int keywordRow)
+void ScanCycle::closeSequence(const QString &pageName, const QString &address,
+                              const WindowHandle &handle, int keywordRow)
 {
-    const QTreeWidgetItem *row = m_controls.ListView1->topLevelItem(windowRow);
-    const QString pageName = row->text(0);
-    const QString address = row->text(1);
     const QString keyword = m_controls.ListView3->topLevelItem(keywordRow)->text(0);
-    // The close request goes to the page this row was built from, not to the first page that
-    // happens to share its name.
-    const auto handle = row->data(0, kHandleRole).value<WindowHandle>();
 
     QTreeWidget *journal = m_controls.ListView4;
     if (journal->topLevelItemCount() >= kMaxRows)

@@ -2,16 +2,17 @@
 
 #include "filter/KeywordMatcher.h"
 #include "filter/ListWatch.h"
+#include "platform/BrowserWindowSource.h"
 #include "platform/Limits.h"
 
 #include <QHash>
 #include <QLocale>
+#include <QSet>
 #include <QTime>
 
 #include <functional>
 #include <optional>
 
-class BrowserWindowSource;
 class SoundPlayer;
 class QCheckBox;
 class QLabel;
@@ -45,6 +46,11 @@ public:
               Clock clock = &QTime::currentTime, QLocale locale = QLocale::system());
 
     void tick();
+    // Matches pages a source reported between ticks, at once, with all a tick does for a match.
+    // Each page is matched at most once from one tick to the next: a page matched here is left
+    // alone by reports until the next tick and by that tick itself, and a page the last tick
+    // matched is left alone by reports until the next tick.
+    void pagesReported(const QList<BrowserPage> &pages);
 
     int SelectedWindowRow() const { return m_selectedWindowRow; }
     int ClosedTotal() const { return m_closedTotal; }
@@ -53,7 +59,8 @@ private:
     void rememberSelection();
     void refillWindowList();
     void restoreSelection();
-    void closeSequence(int windowRow, int keywordRow);
+    void closeSequence(const QString &pageName, const QString &address, const WindowHandle &handle,
+                       int keywordRow);
     void countClosing(const QString &keyword);
     KeywordMatcher &keywordMatcher();
 
@@ -69,4 +76,7 @@ private:
     ListWatch m_statisticsWatch;
     // Keyword -> first statistics row that names it.
     QHash<QString, int> m_statisticsRows;
+    // The pages matched since the last tick, from reports, and by the last tick.
+    QSet<WindowHandle> m_reportMatched;
+    QSet<WindowHandle> m_tickMatched;
 };

@@ -2,6 +2,12 @@
 
 void CompositeBrowserSource::addBackend(std::unique_ptr<BrowserWindowSource> backend)
 {
+    const auto index = static_cast<int>(m_backends.size());
+    backend->setPagesReported([this, index](QList<BrowserPage> pages) {
+        for (BrowserPage &page : pages)
+            page.handle.backend = index;
+        reportPages(pages);
+    });
     m_backends.push_back(std::move(backend));
 }
 

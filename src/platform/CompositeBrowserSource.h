@@ -7,7 +7,7 @@
 
 // Walks several backends one after another, in the order they were added. Each page's handle
 // is stamped with the position of its backend, so a close request reaches the backend that
-// listed the page.
+// listed the page. Pages a backend reports are stamped the same way.
 class CompositeBrowserSource : public BrowserWindowSource
 {
 public:

@@ -102,13 +102,22 @@ Form1::Form1(const Form1Services &services, QWidget *parent) : QWidget(parent), 
         ScanControls{ListView1, ListView2, ListView3, ListView4, sb, Check1, Text1},
         services.source, services.sound);
     connect(Timer1, &QTimer::timeout, this, [this] { m_scan->tick(); });
+    // Pages a source reports are matched once the event that brought them is done with, so
+    // that the close request never comes back into the source while it reads.
+    services.source.setPagesReported([this](const QList<BrowserPage> &pages) {
+        QMetaObject::invokeMethod(
+            this, [this, pages] { m_scan->pagesReported(pages); }, Qt::QueuedConnection);
+    });
     connectPanelCommands();
     connectCommands();
     connectOptions();
     Timer1->start();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    m_services.source.setPagesReported({});
+}
 
 void Form1::buildTopBar()
 {

@@ -146,6 +146,7 @@ class TestScan : public QObject
 
 private slots:
     void journalRowsGoByPageThenKeywordButEmptyKeywordsNeverMatch();
+    void aReportedPageIsMatchedAtOnceAndOnceFromOneTickToTheNext();
     void scanAgreesWithTheLiteralReferenceOnRandomListsAndEdits();
     void scanAgreesWithTheLiteralReferenceOnAFullListPastTheCapsAndEveryCharacter();
 };
@@ -164,6 +165,37 @@ void TestScan::journalRowsGoByPageThenKeywordButEmptyKeywordsNeverMatch()
     QCOMPARE(column(rig.ListView4, 1), (QStringList{"casino", "home", "PUB", "home"}));
     QCOMPARE(column(rig.ListView2, 0), (QStringList{"n/a", "10", "0"}));
     QCOMPARE(rig.sb.text(), QString("Fermeture: Home     (Total:4)"));
+}
+
+void TestScan::aReportedPageIsMatchedAtOnceAndOnceFromOneTickToTheNext()
+{
+    ScanRig rig(&QTime::currentTime);
+    setRows(rig.ListView3, {{"pub"}});
+    setRows(rig.ListView2, {{"0", "pub"}});
+    rig.source.addPage("Pub", "http://a.example/", "reported");
+    rig.source.addPage("Quiet", "http://b.example/", "clean");
+    const auto journalled = [&] {
+        return rig.ListView4.topLevelItemCount();
+    };
+    // Matched at once with all a tick does, then left alone by its own next report and by the
+    // tick that follows, while the page is still listed.
+    rig.scan.pagesReported(rig.source.m_pages);
+    rig.scan.pagesReported(rig.source.m_pages);
+    QCOMPARE(journalled(), 1);
+    QCOMPARE(rig.source.m_closed, QList<QByteArray>{"reported"});
+    QCOMPARE(rig.ListView2.topLevelItem(0)->text(0), QString("1"));
+    QCOMPARE(rig.sb.text(), QString("Fermeture: Pub     (Total:1)"));
+    QCOMPARE(rig.sound.m_played.size(), 1);
+    rig.scan.tick();
+    QCOMPARE(journalled(), 1);
+    // A page that stays open is matched again by the tick after, as any page is; a report
+    // between that tick and the next leaves it alone; a page nobody reported is the tick's.
+    rig.source.addPage("Pub two", "", "unreported");
+    rig.scan.tick();
+    QCOMPARE(column(rig.ListView4, 2), (QStringList{"http://a.example/", "http://a.example/", ""}));
+    rig.scan.pagesReported(rig.source.m_pages);
+    QCOMPARE(journalled(), 3);
+    QCOMPARE(rig.scan.ClosedTotal(), 3);
 }
 
 void TestScan::scanAgreesWithTheLiteralReferenceOnRandomListsAndEdits()
