@@ -103,10 +103,16 @@ Form1::Form1(const Form1Services &services, QWidget *parent) : QWidget(parent), 
         services.source, services.sound);
     connect(Timer1, &QTimer::timeout, this, [this] { m_scan->tick(); });
     // Pages a source reports are matched once the event that brought them is done with, so
-    // that the close request never comes back into the source while it reads.
+    // that the close request never comes back into the source while it reads; and only while
+    // the filter runs, as the tick.
     services.source.setPagesReported([this](const QList<BrowserPage> &pages) {
         QMetaObject::invokeMethod(
-            this, [this, pages] { m_scan->pagesReported(pages); }, Qt::QueuedConnection);
+            this,
+            [this, pages] {
+                if (Timer1->isActive() && !QuittingFlag)
+                    m_scan->pagesReported(pages);
+            },
+            Qt::QueuedConnection);
     });
     connectPanelCommands();
     connectCommands();

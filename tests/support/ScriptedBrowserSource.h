@@ -21,6 +21,8 @@ public:
         return m_pages;
     }
     void requestClose(const WindowHandle &handle) override { m_closed.append(handle.id); }
+    // Tells of the pages between walks, as a source that learns of them as they come.
+    void report() { reportPages(m_pages); }
 
     QList<BrowserPage> m_pages;
     QList<QByteArray> m_closed;

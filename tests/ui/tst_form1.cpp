@@ -3,6 +3,7 @@
 #include "support/TestWindow.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QInputDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -20,6 +21,7 @@ private slots:
     void cleanup();
     void topButtonsTakeClicksOverTheirWholeFaceAndStatusStaysInView();
     void keywordListSelectsOneRowAtATime();
+    void reportedPagesAreMatchedOnlyWhileTheFilterRuns();
     void modifyDialogShowsTheKeywordAsPlainText();
     void reopenOpensOnlyWebAddresses_data();
     void reopenOpensOnlyWebAddresses();
@@ -73,6 +75,21 @@ void TestForm1::keywordListSelectsOneRowAtATime()
     QTest::mouseClick(rows, Qt::LeftButton, {}, rowCentre(2));
     QTest::mouseClick(rows, Qt::LeftButton, Qt::ControlModifier, rowCentre(1));
     QCOMPARE(m_form->ListView3->selectedItems(), {m_form->ListView3->topLevelItem(1)});
+}
+
+void TestForm1::reportedPagesAreMatchedOnlyWhileTheFilterRuns()
+{
+    setRows(m_form->ListView3, {{"pub"}});
+    m_window->source.addPage("Pub", "", "w1");
+    m_form->Check2->click();
+    QVERIFY(!m_form->Timer1->isActive());
+    m_window->source.report();
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(m_window->source.m_closed.size(), 0);
+    m_form->Check2->click();
+    m_window->source.report();
+    QTRY_COMPARE(m_window->source.m_closed, QList<QByteArray>{"w1"});
+    QCOMPARE(m_form->ListView4->topLevelItemCount(), 1);
 }
 
 void TestForm1::modifyDialogShowsTheKeywordAsPlainText()
