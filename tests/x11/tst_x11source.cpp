@@ -278,12 +278,12 @@ void TestX11Source::reportsWindowsThatAppearOrChangeAtOnce_data()
     QTest::addColumn<bool>("clientList");
     QTest::addColumn<QByteArray>("change");
     QTest::addColumn<bool>("reported");
+    const std::pair<const char *, bool> changes[] = {
+        {"new browser window", true},  {"rename", true},
+        {"same title", false},         {"new terminal", false},
+        {"new covered window", false}, {"new window of a covered browser", false}};
     for (const bool clientList : {true, false}) {
-        for (const auto &[change, reported] : {std::pair{"new browser window", true},
-                                               {"rename", true},
-                                               {"same title", false},
-                                               {"new terminal", false},
-                                               {"new covered window", false}})
+        for (const auto &[change, reported] : changes)
             QTest::addRow("%s, %s", clientList ? "client list" : "no client list", change)
                 << clientList << QByteArray(change) << reported;
     }
@@ -306,7 +306,10 @@ void TestX11Source::reportsWindowsThatAppearOrChangeAtOnce()
     list();
     X11BrowserSource source;
     source.setCoverage([](qint64 pid, const QString &) {
-        return pid == 4100 ? X11BrowserSource::Coverage::Window : X11BrowserSource::Coverage::None;
+        using Coverage = X11BrowserSource::Coverage;
+        return pid == 4100   ? Coverage::Window
+               : pid == 4200 ? Coverage::OtherWindows
+                             : Coverage::None;
     });
     QList<BrowserPage> pages;
     source.setPagesReported([&](const QList<BrowserPage> &some) { pages += some; });
@@ -320,8 +323,8 @@ void TestX11Source::reportsWindowsThatAppearOrChangeAtOnce()
         changed = change == "new terminal"
                       ? display.createWindow("xterm", "XTerm", {.mapped = false})
                       : display.createWindow("chromium", "Chromium", {.mapped = false});
-        if (change == "new covered window")
-            setProcess(display, changed, 4100);
+        if (change.contains("covered"))
+            setProcess(display, changed, change == "new covered window" ? 4100 : 4200);
         xcb_map_window(display.connection(), changed);
         ours.append(changed);
         list();
