@@ -19,9 +19,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -224,7 +227,8 @@ void BM_WalkX11(benchmark::State &state)
 // 100 browser windows of another client, listed by it as a window manager would, as walks find
 // them when nothing changed (range 0), when every title changed since the last walk (1), and at
 // the first walk of a new connection, which reads everything as every walk did before walks
-// kept what they read (2; the time counts the connection's set-up).
+// kept what they read (2; the time counts the connection's set-up); and with no list, when
+// nothing changed (3).
 void BM_WalkX11Windows(benchmark::State &state)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
@@ -243,12 +247,12 @@ void BM_WalkX11Windows(benchmark::State &state)
     for (int i = 0; i < windowCount; ++i)
         windows.append(display.createWindow("chromium", "Chromium"));
     rename(0);
-    display.setClientList(windows);
+    state.range(0) == 3 ? display.removeClientList() : display.setClientList(windows);
     auto source = std::make_unique<X11BrowserSource>();
     source->walk();
     int round = 0;
     for (auto _ : state) {
-        if (state.range(0) > 0) {
+        if (state.range(0) == 1 || state.range(0) == 2) {
             state.PauseTiming();
             if (state.range(0) == 1)
                 rename(++round);
@@ -261,8 +265,70 @@ void BM_WalkX11Windows(benchmark::State &state)
     static const char *const labels[] = {
         "walk of the X11 backend, 100 browser windows, nothing changed",
         "walk of the X11 backend, 100 browser windows, every title changed",
-        "walk of the X11 backend, 100 browser windows, first walk of a new connection"};
+        "walk of the X11 backend, 100 browser windows, first walk of a new connection",
+        "walk of the X11 backend, 100 browser windows, no client list, nothing changed"};
     state.SetLabel(labels[state.range(0)]);
+}
+
+// The time from a new browser window's mapping to the X11 backend's report of its page, among
+// 100 browser windows: a window manager's list updated with the mapping (range 0), or no list
+// (1). Before windows were reported, the page waited for the next tick's walk: 250 ms at the
+// mean, up to 500 ms.
+void BM_ReportX11Window(benchmark::State &state)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        state.SkipWithError("no X display in $DISPLAY");
+        return;
+    }
+    const bool clientList = state.range(0) == 0;
+    X11TestDisplay display;
+    QList<xcb_window_t> windows;
+    for (int i = 0; i < 100; ++i)
+        windows.append(display.createWindow("chromium", "Chromium"));
+    const auto list = [&] {
+        clientList ? display.setClientList(windows) : display.removeClientList();
+    };
+    list();
+    X11BrowserSource source;
+    QByteArray awaited;
+    std::optional<std::chrono::steady_clock::time_point> reportedAt;
+    source.setPagesReported([&](const QList<BrowserPage> &pages) {
+        for (const BrowserPage &page : pages)
+            if (page.handle.id == awaited)
+                reportedAt = std::chrono::steady_clock::now();
+    });
+    source.walk();
+    std::vector<double> times;
+    for (auto _ : state) {
+        const xcb_window_t window = display.createWindow("chromium", "Chromium", {.mapped = false});
+        display.setText(window, "_NET_WM_NAME", "UTF8_STRING", "Vexlor bench popup - Chromium");
+        awaited = QByteArray::number(window);
+        reportedAt.reset();
+        const auto mappedAt = std::chrono::steady_clock::now();
+        xcb_map_window(display.connection(), window);
+        windows.append(window);
+        list();
+        const QDeadlineTimer deadline(5000);
+        while (!reportedAt && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        if (!reportedAt) {
+            state.SkipWithError("the new window was not reported");
+            break;
+        }
+        times.push_back(std::chrono::duration<double>(*reportedAt - mappedAt).count());
+        state.SetIterationTime(times.back());
+        display.destroyWindow(window);
+        windows.removeLast();
+        list();
+        source.walk();
+    }
+    if (!times.empty()) {
+        std::sort(times.begin(), times.end());
+        state.counters["median_ms"] = times[times.size() / 2] * 1000;
+        state.counters["p95_ms"] = times[times.size() * 95 / 100] * 1000;
+    }
+    state.SetLabel(clientList ? "new X11 browser window, mapped to reported, client list"
+                              : "new X11 browser window, mapped to reported, no client list");
 }
 
 // One look through the whole /proc of this machine for running browsers, as each check for
@@ -281,7 +347,12 @@ void BM_LookForBrowsers(benchmark::State &state)
 BENCHMARK(BM_WalkDevTools)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WalkBidi)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WalkX11)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_WalkX11Windows)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WalkX11Windows)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReportX11Window)
+    ->DenseRange(0, 1)
+    ->UseManualTime()
+    ->Iterations(200)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LookForBrowsers)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadDevTools)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadBidi)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);

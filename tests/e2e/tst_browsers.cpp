@@ -72,6 +72,7 @@ private slots:
     void browserNobodySeesIsReported();
     void hugeAddressLeavesTheBridgeSeeing();
     void windowsTheBridgeDoesNotListAreScannedByTitle();
+    void aWindowIsClosedWithNoTickToFindIt();
 };
 
 void TestBrowsers::initTestCase()
@@ -301,6 +302,19 @@ void TestBrowsers::windowsTheBridgeDoesNotListAreScannedByTitle()
     QTRY_VERIFY_WITH_TIMEOUT(m_pages.isGone(secret), scanTimeoutMs);
     QVERIFY(program.journal().contains({u"Casino"_qs, QString()}));
     QVERIFY(browser->isRunning());
+}
+
+// Chromium opens a window while the program's timer stands still: the window's title is matched
+// as it comes.
+void TestBrowsers::aWindowIsClosedWithNoTickToFindIt()
+{
+    ProgramRig program("\"Casino\"\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(program.ticks > 0, scanTimeoutMs);
+    program.form->Timer1->stop();
+    BrowserProcess gambling(u"chromium"_qs, BrowserProcess::Windowed,
+                            {m_pages.url(u"Big CASINO night"_qs, u"untimed/a"_qs)});
+    QTRY_VERIFY_WITH_TIMEOUT(!gambling.isRunning(), startTimeoutMs);
+    QCOMPARE(program.journal(), ProgramRig::Journal({{u"Casino"_qs, QString()}}));
 }
 
 QTEST_MAIN(TestBrowsers)

@@ -58,6 +58,8 @@ private slots:
     void coveredProcessesAreLeftOutYetClosedTogether();
     void readsAgainOnlyWhatChanged_data();
     void readsAgainOnlyWhatChanged();
+    void reportsWindowsThatAppearOrChangeAtOnce_data();
+    void reportsWindowsThatAppearOrChangeAtOnce();
 
 private:
     std::unique_ptr<X11TestDisplay> m_keepDisplay;
@@ -256,10 +258,95 @@ void TestX11Source::readsAgainOnlyWhatChanged()
     ours.append(second);
     list();
     QCOMPARE(windowsOf(pagesAmong(source, ours)), (QList{first, second}));
+    // Without the list, windows are walked as stacked, and while shown.
+    const quint32 above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(display.connection(), first, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    display.sync();
+    QCOMPARE(windowsOf(pagesAmong(source, ours)),
+             (clientList ? QList{first, second} : QList{second, first}));
     display.destroyWindow(first);
     ours.removeFirst();
     list();
     QCOMPARE(windowsOf(pagesAmong(source, ours)), QList{second});
+    xcb_unmap_window(display.connection(), second);
+    display.sync();
+    QCOMPARE(pagesAmong(source, ours).size(), clientList ? 1 : 0);
+}
+
+void TestX11Source::reportsWindowsThatAppearOrChangeAtOnce_data()
+{
+    QTest::addColumn<bool>("clientList");
+    QTest::addColumn<QByteArray>("change");
+    QTest::addColumn<bool>("reported");
+    const std::pair<const char *, bool> changes[] = {
+        {"new browser window", true},  {"rename", true},
+        {"same title", false},         {"new terminal", false},
+        {"new covered window", false}, {"new window of a covered browser", false}};
+    for (const bool clientList : {true, false}) {
+        for (const auto &[change, reported] : changes)
+            QTest::addRow("%s, %s", clientList ? "client list" : "no client list", change)
+                << clientList << QByteArray(change) << reported;
+    }
+}
+
+// No walk runs between the change and its report; the walk after lists the same and reads nothing.
+void TestX11Source::reportsWindowsThatAppearOrChangeAtOnce()
+{
+    QFETCH(bool, clientList);
+    QFETCH(QByteArray, change);
+    QFETCH(bool, reported);
+    X11TestDisplay display;
+    xcb_window_t changed = display.createWindow("chromium", "Chromium");
+    const xcb_window_t marker = display.createWindow("Navigator", "firefox");
+    display.setText(changed, "_NET_WM_NAME", "UTF8_STRING", "Old - Chromium");
+    QList<xcb_window_t> ours = {changed, marker};
+    const auto list = [&] {
+        clientList ? display.setClientList(ours) : display.removeClientList();
+    };
+    list();
+    X11BrowserSource source;
+    source.setCoverage([](qint64 pid, const QString &) {
+        using Coverage = X11BrowserSource::Coverage;
+        return pid == 4100   ? Coverage::Window
+               : pid == 4200 ? Coverage::OtherWindows
+                             : Coverage::None;
+    });
+    QList<BrowserPage> pages;
+    source.setPagesReported([&](const QList<BrowserPage> &some) { pages += some; });
+    QCOMPARE(windowsOf(pagesAmong(source, ours)), (QList{changed, marker}));
+
+    if (change == "rename" || change == "same title") {
+        display.setText(changed, "_NET_WM_NAME", "UTF8_STRING",
+                        change == "rename" ? "New - Chromium" : "Old - Chromium");
+    } else {
+        // As programs do, a window has its properties before it is shown.
+        changed = change == "new terminal"
+                      ? display.createWindow("xterm", "XTerm", {.mapped = false})
+                      : display.createWindow("chromium", "Chromium", {.mapped = false});
+        if (change.contains("covered"))
+            setProcess(display, changed, change == "new covered window" ? 4100 : 4200);
+        xcb_map_window(display.connection(), changed);
+        ours.append(changed);
+        list();
+    }
+    // The server sends one client's events in order: the marker's report comes after the rest.
+    display.setText(marker, "_NET_WM_NAME", "UTF8_STRING", "Marker - Firefox");
+    QTRY_VERIFY_WITH_TIMEOUT(windowsOf(pages).contains(marker), 10000);
+    pages.removeIf(
+        [&](const BrowserPage &page) { return !ours.contains(page.handle.id.toUInt()); });
+    QCOMPARE(windowsOf(pages).contains(changed), reported);
+    QCOMPARE(pages.size(), reported ? 2 : 1);
+
+    const quint64 reads = source.windowReads();
+    const QList<BrowserPage> walked = pagesAmong(source, ours);
+    QCOMPARE(source.windowReads(), reads);
+    for (const BrowserPage &page : pages) {
+        const auto same = std::find_if(walked.cbegin(), walked.cend(), [&](const BrowserPage &w) {
+            return w.handle == page.handle;
+        });
+        QVERIFY(same != walked.cend());
+        QCOMPARE(same->pageName, page.pageName);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestX11Source)

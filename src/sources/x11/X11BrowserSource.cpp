@@ -7,11 +7,9 @@
 
 #include <xcb/xcb.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <string_view>
-#include <vector>
 
 X11BrowserSource::X11BrowserSource(QString displayName) : m_displayName(std::move(displayName)) {}
 
@@ -68,7 +66,11 @@ bool X11BrowserSource::connect()
     const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(m_connection, m_root, XCB_CW_EVENT_MASK, &events);
     m_cache.reset(m_connection, m_atoms);
+    m_tree.reset(m_connection, m_root, m_atoms.wmState);
     m_clientListKnown = false;
+    m_eventsPending = false;
+    m_readQueued = false;
+    m_lastWindows.clear();
     // Events are taken as they come, so that they do not pile up in the server while no walk
     // takes them, such as when scanning is paused and a page renames itself all the while.
     m_notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(m_connection),
@@ -101,18 +103,33 @@ void X11BrowserSource::takeEvents()
         const auto *change = reinterpret_cast<const xcb_property_notify_event_t *>(event);
         switch (event->response_type & 0x7f) {
         case XCB_PROPERTY_NOTIFY:
-            if (change->window != m_root)
-                m_cache.propertyChanged(change->window, change->atom);
-            else if (change->atom == m_atoms.netClientList)
+            if (change->window != m_root) {
+                m_eventsPending |= m_cache.propertyChanged(change->window, change->atom);
+            } else if (change->atom == m_atoms.netClientList) {
                 m_clientListKnown = false;
+                m_eventsPending = true;
+            }
             break;
         case XCB_DESTROY_NOTIFY:
             m_cache.destroyed(reinterpret_cast<const xcb_destroy_notify_event_t *>(event)->window);
             break;
         default:
+            m_eventsPending |= m_tree.event(event);
             break;
         }
         std::free(event);
+    }
+    // What changed is read once the event loop comes back to it, so that neither a walk nor a
+    // close request reports pages, and a page that keeps changing is read at most once a pass.
+    if (m_eventsPending && !m_readQueued) {
+        m_readQueued = true;
+        QMetaObject::invokeMethod(
+            m_notifier.get(),
+            [this] {
+                m_readQueued = false;
+                readChanges();
+            },
+            Qt::QueuedConnection);
     }
     // A broken connection would wake the notifier for ever; the next walk makes a new one.
     if (xcb_connection_has_error(m_connection))
@@ -126,21 +143,46 @@ QList<BrowserPage> X11BrowserSource::walk()
     if (!connect())
         return {};
     syncEvents();
-    bool fromWindowManager = false;
-    const QList<std::uint32_t> windows = topLevelWindows(&fromWindowManager);
+    m_eventsPending = false;
     QHash<std::uint32_t, QDeadlineTimer> unsettled;
-    const auto keep = [&](std::optional<std::uint32_t> pid, std::uint32_t window,
-                          const QString &pageName) {
-        const Coverage coverage = pid && m_coverage ? m_coverage(*pid, pageName) : Coverage::None;
-        if (coverage != Coverage::OtherWindows)
-            return coverage == Coverage::None;
-        const QDeadlineTimer since = m_unsettled.value(window, QDeadlineTimer(settleMs));
-        unsettled.insert(window, since);
-        return since.hasExpired();
-    };
-    QList<BrowserPage> pages = readPages(windows, fromWindowManager, keep);
+    QList<BrowserPage> pages = readPages(
+        topLevelWindows(),
+        [&](std::optional<std::uint32_t> pid, std::uint32_t window, const QString &pageName) {
+            return listed(pid, window, pageName, unsettled);
+        },
+        false);
     m_unsettled = std::move(unsettled);
     return pages;
+}
+
+// Reads what the events taken say changed, and reports the pages a walk would now list for the
+// windows that appeared or changed. The events that came in meanwhile are taken for the next
+// round.
+void X11BrowserSource::readChanges()
+{
+    if (!m_eventsPending || !m_connection || xcb_connection_has_error(m_connection))
+        return;
+    const SigpipeGuard guard;
+    m_eventsPending = false;
+    reportPages(readPages(
+        topLevelWindows(),
+        [this](std::optional<std::uint32_t> pid, std::uint32_t window, const QString &pageName) {
+            return listed(pid, window, pageName, m_unsettled);
+        },
+        true));
+    takeEvents();
+}
+
+bool X11BrowserSource::listed(std::optional<std::uint32_t> pid, std::uint32_t window,
+                              const QString &pageName,
+                              QHash<std::uint32_t, QDeadlineTimer> &unsettled) const
+{
+    const Coverage coverage = pid && m_coverage ? m_coverage(*pid, pageName) : Coverage::None;
+    if (coverage != Coverage::OtherWindows)
+        return coverage == Coverage::None;
+    const QDeadlineTimer since = m_unsettled.value(window, QDeadlineTimer(settleMs));
+    unsettled.insert(window, since);
+    return since.hasExpired();
 }
 
 void X11BrowserSource::setCoverage(
@@ -157,22 +199,20 @@ void X11BrowserSource::requestCloseProcessWindows(qint64 pid)
         if (!connect())
             return;
         syncEvents();
-        bool fromWindowManager = false;
-        const QList<std::uint32_t> windows = topLevelWindows(&fromWindowManager);
-        pages =
-            readPages(windows, fromWindowManager,
-                      [pid](std::optional<std::uint32_t> owner, std::uint32_t, const QString &) {
-                          return owner && static_cast<qint64>(*owner) == pid;
-                      });
+        pages = readPages(
+            topLevelWindows(),
+            [pid](std::optional<std::uint32_t> owner, std::uint32_t, const QString &) {
+                return owner && static_cast<qint64>(*owner) == pid;
+            },
+            false);
     }
     for (const BrowserPage &page : pages)
         requestClose(page.handle);
 }
 
-// The window manager's list of the windows it manages when there is one. Otherwise the root's
-// children, or the clients inside them; readPages then keeps those that are shown and meant to
-// be managed.
-QList<std::uint32_t> X11BrowserSource::topLevelWindows(bool *fromWindowManager)
+// The window manager's list of the windows it manages when there is one. Otherwise the
+// clients shown, found in the tree below the root.
+QList<std::uint32_t> X11BrowserSource::topLevelWindows()
 {
     if (!m_clientListKnown) {
         const XcbReply<xcb_get_property_reply_t> list(xcb_get_property_reply(
@@ -188,104 +228,28 @@ QList<std::uint32_t> X11BrowserSource::topLevelWindows(bool *fromWindowManager)
         // A read that failed is tried again at the next walk.
         m_clientListKnown = list != nullptr;
     }
-    if (m_clientList) {
-        *fromWindowManager = true;
-        return *m_clientList;
-    }
-
-    // Without the list, the tree is searched at every walk.
-    QList<std::uint32_t> windows;
-    const XcbReply<xcb_query_tree_reply_t> children(
-        xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, m_root), nullptr));
-    if (children) {
-        const xcb_window_t *ids = xcb_query_tree_children(children.get());
-        windows = QList<std::uint32_t>(
-            ids, ids + std::min(xcb_query_tree_children_length(children.get()), kMaxRows));
-    }
-    *fromWindowManager = false;
-    return clientWindows(windows);
-}
-
-// A window manager that publishes no client list may still put each client in a frame of its
-// own, a child of the root. As ICCCM finds clients, the client is the window below the frame
-// that carries WM_STATE; a root child with no such window below it stands for itself, as it
-// does with no window manager at all. Each level of the search is one round of requests.
-QList<std::uint32_t> X11BrowserSource::clientWindows(const QList<std::uint32_t> &children)
-{
-    // Frames seen in the wild nest the client at most three levels down.
-    constexpr int maxDepth = 4;
-    struct Probe
-    {
-        qsizetype slot; // the root child it stands for
-        xcb_window_t window;
-    };
-    QList<std::uint32_t> clients = children;
-    std::vector<bool> found(static_cast<std::size_t>(children.size()), false);
-    std::vector<Probe> level;
-    for (qsizetype i = 0; i < children.size(); ++i)
-        level.push_back({i, children[i]});
-    for (int depth = 0; depth < maxDepth && !level.empty(); ++depth) {
-        std::vector<xcb_get_property_cookie_t> states;
-        for (const Probe &probe : level)
-            states.push_back(xcb_get_property(m_connection, false, probe.window, m_atoms.wmState,
-                                              XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
-        std::vector<Probe> searched;
-        for (std::size_t i = 0; i < level.size(); ++i) {
-            const XcbReply<xcb_get_property_reply_t> state(
-                xcb_get_property_reply(m_connection, states[i], nullptr));
-            auto slot = static_cast<std::size_t>(level[i].slot);
-            if (found[slot])
-                continue;
-            if (state && state->type != XCB_ATOM_NONE) {
-                found[slot] = true;
-                clients[level[i].slot] = level[i].window;
-            } else {
-                searched.push_back(level[i]);
-            }
-        }
-        std::vector<xcb_query_tree_cookie_t> trees;
-        for (const Probe &probe : searched)
-            trees.push_back(xcb_query_tree(m_connection, probe.window));
-        std::vector<Probe> next;
-        for (std::size_t i = 0; i < searched.size(); ++i) {
-            const XcbReply<xcb_query_tree_reply_t> tree(
-                xcb_query_tree_reply(m_connection, trees[i], nullptr));
-            if (!tree)
-                continue;
-            const xcb_window_t *ids = xcb_query_tree_children(tree.get());
-            const int count = xcb_query_tree_children_length(tree.get());
-            for (int j = 0; j < count && next.size() < std::size_t(kMaxRows); ++j)
-                next.push_back({searched[i].slot, ids[j]});
-        }
-        level = std::move(next);
-    }
-    return clients;
+    m_tree.follow(!m_clientList);
+    return m_clientList ? *m_clientList : m_tree.clients();
 }
 
 QList<BrowserPage> X11BrowserSource::readPages(const QList<std::uint32_t> &windows,
-                                               bool fromWindowManager, const WindowFilter &keep)
+                                               const WindowFilter &keep, bool changedOnly)
 {
-    // Whether a window is shown is not kept: it changes with no property event.
-    std::vector<xcb_get_window_attributes_cookie_t> attributes;
-    if (!fromWindowManager) {
-        attributes.reserve(static_cast<std::size_t>(windows.size()));
-        for (const xcb_window_t window : windows)
-            attributes.push_back(xcb_get_window_attributes(m_connection, window));
+    QSet<std::uint32_t> changed = m_cache.refresh(windows);
+    if (changedOnly && windows != m_lastWindows) {
+        const QSet<std::uint32_t> before(m_lastWindows.cbegin(), m_lastWindows.cend());
+        for (const std::uint32_t window : windows)
+            if (!before.contains(window))
+                changed.insert(window);
     }
-    m_cache.refresh(windows);
+    m_lastWindows = windows;
 
     QList<BrowserPage> pages;
-    // A broken connection ends the walk at the first window it left unread.
-    for (qsizetype i = 0; i < windows.size(); ++i) {
-        if (!fromWindowManager) {
-            const XcbReply<xcb_get_window_attributes_reply_t> shown(xcb_get_window_attributes_reply(
-                m_connection, attributes[static_cast<std::size_t>(i)], nullptr));
-            if (!shown && xcb_connection_has_error(m_connection))
-                break;
-            if (!shown || shown->map_state != XCB_MAP_STATE_VIEWABLE || shown->override_redirect)
-                continue;
-        }
-        const X11WindowCache::Facts *facts = m_cache.facts(windows[i]);
+    for (const std::uint32_t window : windows) {
+        if (changedOnly && !changed.contains(window))
+            continue;
+        const X11WindowCache::Facts *facts = m_cache.facts(window);
+        // A broken connection ends the walk at the first window it left unread.
         if (!facts && xcb_connection_has_error(m_connection))
             break;
         if (!facts)
@@ -296,11 +260,11 @@ QList<BrowserPage> X11BrowserSource::readPages(const QList<std::uint32_t> &windo
             continue;
         BrowserPage page;
         page.pageName = facts->pageName;
-        if (!keep(facts->pid, windows[i], page.pageName.value_or(QString())))
+        if (!keep(facts->pid, window, page.pageName.value_or(QString())))
             continue;
         page.address = QString();
         page.handle.backend = 0;
-        page.handle.id = QByteArray::number(windows[i]);
+        page.handle.id = QByteArray::number(window);
         pages.append(std::move(page));
     }
     return pages;

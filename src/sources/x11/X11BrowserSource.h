@@ -3,6 +3,7 @@
 #include "platform/BrowserWindowSource.h"
 #include "platform/Limits.h"
 #include "sources/x11/X11Atoms.h"
+#include "sources/x11/X11ClientTree.h"
 #include "sources/x11/X11WindowCache.h"
 
 #include <QDeadlineTimer>
@@ -23,9 +24,11 @@ struct xcb_connection_t;
 //
 // The connection is opened on first use and again after it breaks; while the display cannot
 // be reached, walks yield nothing. What was read of the windows is kept, and the display's
-// events say what to read again: the window manager's client list when it changes, a window's
-// class, process and title when they change, so that a walk with nothing changed costs one
-// round trip. A new connection reads everything. One thread at a time.
+// events say what to read again: the window manager's client list when it changes (or, with no
+// list, the windows shown on the root), a window's class, process and title when they change,
+// so that a walk with nothing changed costs one round trip. A new connection reads everything.
+// The events are read as they come, on the thread that made the source, and a window that
+// appears or changes has its page reported at once. One thread at a time.
 class X11BrowserSource : public BrowserWindowSource
 {
 public:
@@ -74,10 +77,16 @@ private:
     void disconnect();
     void syncEvents();
     void takeEvents();
-    QList<std::uint32_t> topLevelWindows(bool *fromWindowManager);
-    QList<std::uint32_t> clientWindows(const QList<std::uint32_t> &children);
-    QList<BrowserPage> readPages(const QList<std::uint32_t> &windows, bool fromWindowManager,
-                                 const WindowFilter &keep);
+    void readChanges();
+    QList<std::uint32_t> topLevelWindows();
+    // Whether a walk lists the browser window, noting in unsettled since when it has been
+    // covered by OtherWindows.
+    bool listed(std::optional<std::uint32_t> pid, std::uint32_t window, const QString &pageName,
+                QHash<std::uint32_t, QDeadlineTimer> &unsettled) const;
+    // The pages of the windows kept; with changedOnly, only of those that are new to the list or
+    // whose class, process or page name changed since they were last read.
+    QList<BrowserPage> readPages(const QList<std::uint32_t> &windows, const WindowFilter &keep,
+                                 bool changedOnly);
 
     QString m_displayName;
     xcb_connection_t *m_connection = nullptr;
@@ -85,6 +94,12 @@ private:
     std::uint32_t m_root = 0;
     X11Atoms m_atoms;
     X11WindowCache m_cache;
+    X11ClientTree m_tree;
+    // Set when events said that something walks list may have changed, until it is read.
+    bool m_eventsPending = false;
+    bool m_readQueued = false;
+    // The top-level windows as last read.
+    QList<std::uint32_t> m_lastWindows;
     // The window manager's list as last read, nothing when it publishes none; read again when
     // it changes.
     std::optional<QList<std::uint32_t>> m_clientList;

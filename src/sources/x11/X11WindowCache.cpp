@@ -82,16 +82,19 @@ void X11WindowCache::reset(xcb_connection_t *connection, const X11Atoms &atoms)
     m_windows.clear();
 }
 
-void X11WindowCache::propertyChanged(std::uint32_t window, std::uint32_t property)
+bool X11WindowCache::propertyChanged(std::uint32_t window, std::uint32_t property)
 {
     // Other properties, such as the user time a window updates at each key, change nothing a
-    // walk reports.
-    if (property != XCB_ATOM_WM_CLASS && property != XCB_ATOM_WM_NAME &&
-        property != m_atoms.netWmName && property != m_atoms.netWmPid)
-        return;
+    // walk reports; nor does the title of a window that is no browser's.
+    const bool title = property == XCB_ATOM_WM_NAME || property == m_atoms.netWmName;
+    if (!title && property != XCB_ATOM_WM_CLASS && property != m_atoms.netWmPid)
+        return false;
     const auto entry = m_windows.find(window);
-    if (entry != m_windows.end())
-        entry->second.known = false;
+    if (entry == m_windows.end() ||
+        (title && entry->second.readable && !entry->second.facts.browser))
+        return false;
+    entry->second.known = false;
+    return true;
 }
 
 // Its id may come back as another client's window, with none of our events selected.
@@ -100,7 +103,7 @@ void X11WindowCache::destroyed(std::uint32_t window)
     m_windows.erase(window);
 }
 
-void X11WindowCache::refresh(const QList<std::uint32_t> &windows)
+QSet<std::uint32_t> X11WindowCache::refresh(const QList<std::uint32_t> &windows)
 {
     // Windows that left the lists are forgotten; should one come back, it is read again.
     if (m_windows.size() > static_cast<std::size_t>(windows.size())) {
@@ -115,9 +118,7 @@ void X11WindowCache::refresh(const QList<std::uint32_t> &windows)
             continue;
         // Asked again at each read: a window that was gone at the last one may be another
         // window now, under the same id.
-        const std::uint32_t events =
-            XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-        xcb_change_window_attributes(m_connection, window, XCB_CW_EVENT_MASK, &events);
+        xcb_change_window_attributes(m_connection, window, XCB_CW_EVENT_MASK, &kClientWindowEvents);
         m_windows[window].pending = true;
         WindowReads read;
         read.window = window;
@@ -129,8 +130,9 @@ void X11WindowCache::refresh(const QList<std::uint32_t> &windows)
         reads.push_back(read);
     }
     m_windowReads += reads.size();
+    QSet<std::uint32_t> changed;
     if (reads.empty())
-        return;
+        return changed;
     xcb_flush(m_connection);
 
     const auto encodingOf = [this](xcb_atom_t type) {
@@ -145,6 +147,8 @@ void X11WindowCache::refresh(const QList<std::uint32_t> &windows)
 
     for (const WindowReads &read : reads) {
         Entry &entry = m_windows[read.window];
+        const bool wasReadable = entry.readable;
+        const Facts before = entry.facts;
         entry.pending = false;
         entry.readable = false;
         if (xcb_connection_has_error(m_connection))
@@ -180,7 +184,10 @@ void X11WindowCache::refresh(const QList<std::uint32_t> &windows)
             title = QString();
         if (title)
             facts.pageName = X11TitleText::pageNameFromTitle(*title);
+        if (!wasReadable || before != facts)
+            changed.insert(read.window);
     }
+    return changed;
 }
 
 const X11WindowCache::Facts *X11WindowCache::facts(std::uint32_t window) const

@@ -25,15 +25,19 @@ public:
         std::optional<std::uint32_t> pid;
         // Browsers only; nothing when the window had no title to read.
         std::optional<QString> pageName;
+
+        friend bool operator==(const Facts &, const Facts &) = default;
     };
 
     // Forgets every window, for a new connection whose windows have not been read yet.
     void reset(xcb_connection_t *connection, const X11Atoms &atoms);
     // Takes note of the events of the windows read: a property that changed, a window destroyed.
-    void propertyChanged(std::uint32_t window, std::uint32_t property);
+    // True when the window is to be read again.
+    bool propertyChanged(std::uint32_t window, std::uint32_t property);
     void destroyed(std::uint32_t window);
     // Reads the windows that are new or changed, all requests sent before any reply is awaited.
-    void refresh(const QList<std::uint32_t> &windows);
+    // Returns the browser windows among them whose facts are new or other than before.
+    QSet<std::uint32_t> refresh(const QList<std::uint32_t> &windows);
     // The window's facts as the last refresh found them; nothing when its class could not be
     // read (mostly, the window is gone) or the connection broke before it was read.
     const Facts *facts(std::uint32_t window) const;
