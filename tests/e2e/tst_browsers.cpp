@@ -70,6 +70,7 @@ private slots:
     void killedTestLeavesNoBrowserNorHost();
     void browserNobodySeesIsReported_data() { browserRows(); }
     void browserNobodySeesIsReported();
+    void popupReportedByTheBridgeIsClosedOnceBeforeAnyTick_data() { browserRows(); }
     void popupReportedByTheBridgeIsClosedOnceBeforeAnyTick();
     void hugeAddressLeavesTheBridgeSeeing();
     void windowsTheBridgeDoesNotListAreScannedByTitle();
@@ -270,8 +271,9 @@ void TestBrowsers::browserNobodySeesIsReported()
 // journal it again.
 void TestBrowsers::popupReportedByTheBridgeIsClosedOnceBeforeAnyTick()
 {
-    const QString opener = m_pages.url(u"Garden news"_qs, u"reported/opener"_qs);
-    const auto browser = startBrowser(u"chromium"_qs, opener);
+    QFETCH(QString, kind);
+    const QString opener = m_pages.url(u"Garden news"_qs, kind + u"/reported/opener"_qs);
+    const auto browser = startBrowser(kind, opener);
     ProgramRig program("\"PUB-ZONE\"\r\n", &m_tabs);
     program.form->Timer1->start(3600 * 1000);
     const auto listed = [&](const QString &address) {
@@ -280,7 +282,7 @@ void TestBrowsers::popupReportedByTheBridgeIsClosedOnceBeforeAnyTick()
                            [&](const BrowserPage &page) { return page.address == address; });
     };
     QTRY_VERIFY_WITH_TIMEOUT(listed(opener), startTimeoutMs);
-    const QString popup = m_pages.url(u"Calm page"_qs, u"reported/pub-zone"_qs);
+    const QString popup = m_pages.url(u"Calm page"_qs, kind + u"/reported/pub-zone"_qs);
     m_pages.openFromPage({popup});
     QTRY_VERIFY_WITH_TIMEOUT(m_pages.isGone(popup), scanTimeoutMs);
     QCOMPARE(program.ticks, 0);
