@@ -233,8 +233,9 @@ function onUpdated(tabId, change) {
     // The tab's own address now holds what the navigation started with, or has moved on.
     if (change.url !== undefined && tabStates.has(tabId))
         tabStates.get(tabId).navigation = null;
+    const sent = tabStates.get(tabId)?.sent;
     if (change.url !== undefined || change.title !== undefined)
-        touch(tabId, change.url !== undefined && tabStates.get(tabId)?.sent?.url !== change.url);
+        touch(tabId, change.url !== undefined && sent?.url !== clip(change.url));
 }
 
 // The tab a window showed before is no longer shown.
