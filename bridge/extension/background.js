@@ -1,18 +1,21 @@
 // Tells the Vexlor Popup program, through its native messaging host, which tabs are open, and
-// closes the ones it names. Nothing is kept here but the port: every message carries the whole
-// tab list, so the program never depends on what an earlier message said. A list always fits in
-// one message of the host (1 MiB), however long the titles and addresses pages give themselves:
-// each is clipped to its first clipLength UTF-16 units (the host and its keywords' matches see
-// no more of it), and the list holds the tabs that fit in listBytes, the tab each window shows
-// first.
+// closes the ones it names. On connecting, and whenever the host asks, it sends the whole tab
+// list; in between, each tab that opens or changes goes on its own, and each tab that closes is
+// named, the moment the browser tells of it. A list always fits in one message of the host
+// (1 MiB), however long the titles and addresses pages give themselves: each is clipped to its
+// first clipLength UTF-16 units (the host and its keywords' matches see no more of it), and the
+// list holds the tabs that fit in listBytes, the tab each window shows first.
 "use strict";
 
 const api = globalThis.browser ?? chrome;
 const hostName = "fr.vexlor.popup_bridge";
 const firstRetryMs = 500;
 const lastRetryMs = 30000;
-// A page load fires four or five changes within a few milliseconds; one list covers them all.
+// A tab's first change goes at once; the changes that follow within this window go as one
+// message at its end, so a page that retitles itself in a loop costs one message a window.
 const coalesceMs = 150;
+// How many new addresses of a tab go at once within one window.
+const addressSkips = 3;
 // The program takes a title of this length as the start of the tab's title.
 const clipLength = 4096;
 // Below the host's 1 MiB, with room for what wraps the records.
@@ -22,7 +25,9 @@ const recordBytes = 100;
 
 let port = null;
 let retryMs = firstRetryMs;
-let sendTimer = null;
+// By tab id: what was last sent of the tab, the address of a navigation under way, and when and
+// whether a message about it is due.
+const tabStates = new Map();
 
 // Never leaves half of a surrogate pair at the end.
 function clip(text) {
@@ -50,14 +55,40 @@ function jsonBytes(text) {
     return bytes;
 }
 
+function stateOf(tabId) {
+    let state = tabStates.get(tabId);
+    if (!state) {
+        state = { sent: null, navigation: null, sentAt: -Infinity, addressWindowAt: -Infinity,
+                  addressSkips: 0, timer: null, busy: false, again: false, againAddress: false };
+        tabStates.set(tabId, state);
+    }
+    return state;
+}
+
+// The address a navigation starts with is known before the tab's own: a page is matched by
+// where it is going, not by where it was.
 function tabRecord(tab) {
+    const navigation = tabStates.get(tab.id)?.navigation;
     return {
         id: tab.id,
         windowId: tab.windowId,
         active: tab.active === true,
         title: clip(tab.title ?? ""),
-        url: clip(tab.url ?? ""),
+        url: clip(navigation ?? (tab.pendingUrl || tab.url || "")),
     };
+}
+
+function sameRecord(a, b) {
+    return b !== null && a.windowId === b.windowId && a.active === b.active &&
+           a.title === b.title && a.url === b.url;
+}
+
+function post(sender, message) {
+    try {
+        sender.postMessage(message);
+    } catch (error) {
+        // A port that dropped meanwhile reports it through onDisconnect.
+    }
 }
 
 // The records that fit, the shown tabs first, so that the program always knows what each window
@@ -77,8 +108,7 @@ function tabRecords(tabs) {
     return records;
 }
 
-async function sendTabs() {
-    sendTimer = null;
+async function sendList() {
     const sender = port;
     if (!sender)
         return;
@@ -91,24 +121,142 @@ async function sendTabs() {
     // The port may have dropped while the query ran; the next connection sends afresh.
     if (sender !== port)
         return;
+    const records = tabRecords(tabs.filter((tab) => tab.id !== undefined));
+    for (const state of tabStates.values())
+        state.sent = null;
+    for (const record of records)
+        stateOf(record.id).sent = record;
+    post(sender, { tabs: records });
+}
+
+// Sends the tab now, or at the end of the window its last message opened. A new address skips
+// the wait, since it is what a page is most often blocked by (a popup is created, then starts
+// its navigation, then lands where a redirect takes it), but only a few times a window, so that
+// a page rewriting its address in a loop is coalesced all the same.
+function touch(tabId, newAddress = false) {
+    if (!port || tabId === undefined || tabId < 0)
+        return;
+    const state = stateOf(tabId);
+    if (state.busy) {
+        state.again = true;
+        state.againAddress ||= newAddress;
+        return;
+    }
+    const now = performance.now();
+    if (newAddress && now - state.addressWindowAt >= coalesceMs) {
+        state.addressWindowAt = now;
+        state.addressSkips = 0;
+    }
+    const skip = newAddress && state.addressSkips < addressSkips;
+    if (state.timer !== null && !skip)
+        return;
+    const wait = state.sentAt + coalesceMs - now;
+    if (!skip && wait > 0) {
+        state.timer = setTimeout(() => {
+            state.timer = null;
+            sendTab(tabId, state);
+        }, wait);
+        return;
+    }
+    clearTimeout(state.timer);
+    state.timer = null;
+    if (skip)
+        ++state.addressSkips;
+    sendTab(tabId, state);
+}
+
+async function sendTab(tabId, state) {
+    state.busy = true;
+    let tab = null;
     try {
-        sender.postMessage({ tabs: tabRecords(tabs.filter((tab) => tab.id !== undefined)) });
+        tab = await api.tabs.get(tabId);
     } catch (error) {
-        // A port that dropped meanwhile reports it through onDisconnect.
+        // Gone, or never a tab (a page being prerendered).
+    }
+    // Closed while it was read: its removal has been sent.
+    if (tabStates.get(tabId) !== state)
+        return;
+    state.busy = false;
+    // A navigation may be told of before its tab: the address it starts with waits for the tab.
+    if (!tab && state.sent === null && state.navigation === null)
+        tabStates.delete(tabId);
+    if (tab && port) {
+        const record = tabRecord(tab);
+        if (!sameRecord(record, state.sent)) {
+            post(port, { changed: [record] });
+            state.sent = record;
+            state.sentAt = performance.now();
+        }
+    }
+    if (state.again) {
+        const newAddress = state.againAddress;
+        state.again = state.againAddress = false;
+        touch(tabId, newAddress);
     }
 }
 
-// Sends at most coalesceMs after the first change of a burst, so a steady stream of changes
-// cannot hold the list back.
-function scheduleTabs() {
-    if (sendTimer === null)
-        sendTimer = setTimeout(sendTabs, coalesceMs);
+function removeTab(tabId) {
+    const state = tabStates.get(tabId);
+    if (!state)
+        return;
+    clearTimeout(state.timer);
+    tabStates.delete(tabId);
+    if (port && state.sent !== null)
+        post(port, { removed: [tabId] });
+}
+
+// The main frame of a tab, as a navigation event names it; not a frame within the page, nor a
+// page that the browser renders ahead of its being shown.
+function isTabNavigation(details) {
+    return details.frameId === 0 && details.tabId >= 0 &&
+           (details.documentLifecycle ?? "active") !== "prerender";
+}
+
+function onNavigation(details) {
+    if (!isTabNavigation(details))
+        return;
+    const state = stateOf(details.tabId);
+    state.navigation = details.url;
+    touch(details.tabId, state.sent?.url !== clip(details.url));
+}
+
+function onNavigationFailed(details) {
+    if (!isTabNavigation(details))
+        return;
+    const state = tabStates.get(details.tabId);
+    if (state)
+        state.navigation = null;
+    touch(details.tabId);
+}
+
+function onUpdated(tabId, change) {
+    // The tab's own address now holds what the navigation started with, or has moved on.
+    if (change.url !== undefined && tabStates.has(tabId))
+        tabStates.get(tabId).navigation = null;
+    const sent = tabStates.get(tabId)?.sent;
+    if (change.url !== undefined || change.title !== undefined)
+        touch(tabId, change.url !== undefined && sent?.url !== clip(change.url));
+}
+
+// The tab a window showed before is no longer shown.
+function onActivated(info) {
+    for (const [tabId, state] of tabStates) {
+        if (tabId !== info.tabId && state.sent?.windowId === info.windowId && state.sent.active)
+            touch(tabId);
+    }
+    touch(info.tabId);
 }
 
 function onHostMessage(message) {
-    if (message === null || typeof message !== "object" || !Number.isInteger(message.close))
+    if (message === null || typeof message !== "object")
         return;
-    // A tab closed by its user since the last list is already gone: nothing to do then.
+    if (message.list === true) {
+        sendList();
+        return;
+    }
+    if (!Number.isInteger(message.close))
+        return;
+    // A tab closed by its user since it was sent is already gone: nothing to do then.
     Promise.resolve()
         .then(() => api.tabs.remove(message.close))
         .catch(() => {});
@@ -131,7 +279,7 @@ function connect() {
         port = null;
         retryLater(connectedAt);
     });
-    sendTabs();
+    sendList();
 }
 
 // A host that ran a while before going is tried again soon; one that keeps failing, less
@@ -143,12 +291,18 @@ function retryLater(connectedAt) {
     retryMs = Math.min(retryMs * 2, lastRetryMs);
 }
 
-api.tabs.onCreated.addListener(scheduleTabs);
-api.tabs.onUpdated.addListener(scheduleTabs);
-api.tabs.onRemoved.addListener(scheduleTabs);
-api.tabs.onReplaced.addListener(scheduleTabs);
-api.tabs.onAttached.addListener(scheduleTabs);
-api.tabs.onDetached.addListener(scheduleTabs);
+api.tabs.onCreated.addListener((tab) => touch(tab.id));
+api.tabs.onUpdated.addListener(onUpdated);
+api.tabs.onActivated.addListener(onActivated);
+api.tabs.onRemoved.addListener(removeTab);
+api.tabs.onReplaced.addListener((addedTabId, removedTabId) => {
+    removeTab(removedTabId);
+    touch(addedTabId);
+});
+api.tabs.onAttached.addListener((tabId) => touch(tabId));
+api.webNavigation.onBeforeNavigate.addListener(onNavigation);
+api.webNavigation.onCommitted.addListener(onNavigation);
+api.webNavigation.onErrorOccurred.addListener(onNavigationFailed);
 // Registered so that the browser wakes this script when it starts; the work is done below.
 api.runtime.onStartup.addListener(() => {});
 

@@ -30,6 +30,12 @@ bool isTabs(const QJsonObject &message)
     return message.value(u"tabs").isArray();
 }
 
+bool isChanges(const QJsonObject &message)
+{
+    return !isTabs(message) &&
+           (message.value(u"changed").isArray() || message.value(u"removed").isArray());
+}
+
 std::optional<qint64> closeTabId(const QJsonObject &message)
 {
     return integerOf(message.value(u"close"));
@@ -62,6 +68,11 @@ QByteArray refused(quint32 length)
 {
     return QJsonDocument(QJsonObject{{u"refused"_qs, qint64(length)}})
         .toJson(QJsonDocument::Compact);
+}
+
+QByteArray listRequest()
+{
+    return QJsonDocument(QJsonObject{{u"list"_qs, true}}).toJson(QJsonDocument::Compact);
 }
 
 } // namespace BridgeMessages

@@ -35,6 +35,8 @@ HostRelay::HostRelay(QIODevice *input, QIODevice *output, const QString &socketP
                     programDisconnected();
             });
     connect(&m_socket, &QLocalSocket::readyRead, this, &HostRelay::readProgram);
+    m_askLater.setSingleShot(true);
+    connect(&m_askLater, &QTimer::timeout, this, &HostRelay::askForList);
 }
 
 HostRelay::~HostRelay()
@@ -78,6 +80,7 @@ void HostRelay::endInput()
         return;
     m_ended = true;
     m_retry.stop();
+    m_askLater.stop();
     if (m_fromExtension.isMidFrame())
         report(QStringLiteral("le navigateur a fermé l'entrée au milieu d'un message"));
     if (m_ready)
@@ -100,36 +103,52 @@ void HostRelay::handleExtensionFrame(const FrameReader::Frame &frame)
         refuse(frame.length);
         return;
     }
-    if (!BridgeMessages::isTabs(*message)) {
+    if (BridgeMessages::isTabs(*message)) {
+        m_lastList = frame.payload;
+        m_lastIsWhole = true;
+    } else if (BridgeMessages::isChanges(*message)) {
+        // The last list no longer stands alone; a refusal still holds until a list comes.
+        if (m_lastIsWhole)
+            m_lastList.clear();
+        m_lastIsWhole = false;
+    } else {
         report(QStringLiteral("commande inconnue de l'extension ignorée"));
         return;
     }
-    m_lastList = frame.payload;
     sendToProgram(frame.payload);
 }
 
-// A message that could not be read may have been a list: the program is told, so that it stops
-// taking the list before it for the browser's tabs.
+// A message that could not be read may have been a list or a change: the program is told, so
+// that it stops taking what it holds for the browser's tabs, and the extension is asked for the
+// whole list.
 void HostRelay::refuse(quint32 length)
 {
     m_lastList = BridgeMessages::refused(length);
+    m_lastIsWhole = false;
     sendToProgram(m_lastList);
+    askForList();
 }
 
-void HostRelay::sendToProgram(const QByteArray &payload)
+void HostRelay::askForList()
 {
-    if (m_ready) {
-        m_socket.write(frameOf(payload));
+    constexpr int askIntervalMs = 1000;
+    if (m_ended)
+        return;
+    if (m_asked.isValid() && !m_asked.hasExpired(askIntervalMs)) {
+        if (!m_askLater.isActive())
+            m_askLater.start(askIntervalMs - static_cast<int>(m_asked.elapsed()));
         return;
     }
-    m_queue.append(payload);
-    if (m_queue.size() > m_settings.maxQueued) {
-        m_queue.removeFirst();
-        if (!m_overflowReported)
-            report(QStringLiteral("le programme est absent : les messages les plus anciens "
-                                  "sont abandonnés"));
-        m_overflowReported = true;
-    }
+    m_asked.start();
+    if (m_output->write(frameOf(BridgeMessages::listRequest())) < 0)
+        report(QStringLiteral("impossible d'écrire au navigateur"));
+}
+
+// What comes while the program is away is dropped: it is given the whole list when it comes.
+void HostRelay::sendToProgram(const QByteArray &payload)
+{
+    if (m_ready)
+        m_socket.write(frameOf(payload));
 }
 
 void HostRelay::connectToProgram()
@@ -160,14 +179,12 @@ void HostRelay::programConnected()
     m_ready = true;
     m_retry.stop();
     m_absenceReported = false;
-    m_overflowReported = false;
     m_fromProgram.clear();
     m_socket.write(frameOf(BridgeMessages::hello(m_browserPid, m_browserName)));
-    if (m_queue.isEmpty() && !m_lastList.isEmpty())
-        m_queue.append(m_lastList);
-    for (const QByteArray &payload : std::as_const(m_queue))
-        m_socket.write(frameOf(payload));
-    m_queue.clear();
+    if (!m_lastList.isEmpty())
+        m_socket.write(frameOf(m_lastList));
+    if (!m_lastIsWhole)
+        askForList();
 }
 
 void HostRelay::programDisconnected()

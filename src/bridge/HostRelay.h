@@ -3,6 +3,7 @@
 #include "bridge/Framing.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QIODevice>
 #include <QLocalSocket>
 #include <QObject>
@@ -10,11 +11,14 @@
 
 #include <optional>
 
-// The native messaging host's work: relays the extension's tab lists from the browser's pipe to
-// the program's socket, and the program's close requests back, each side's messages checked on
-// the way. The program may come and go; the host keeps trying it and holds the latest messages
-// meanwhile. Each connection starts with a hello naming the browser, and none is used before
-// the kernel has said that the program runs as this host's user.
+// The native messaging host's work: relays the extension's tab lists and changes from the
+// browser's pipe to the program's socket, and the program's close requests back, each side's
+// messages checked on the way. The program may come and go; the host keeps trying it. Each
+// connection starts with a hello naming the browser, and none is used before the kernel has said
+// that the program runs as this host's user. A program that (re)connects needs the whole list:
+// the host gives it the last one while no change has followed it (all an extension of an older
+// version sends), and otherwise asks the extension for a fresh one; it asks too after refusing a
+// message, since the program then holds no list until the next one comes.
 class HostRelay : public QObject
 {
     Q_OBJECT
@@ -23,8 +27,6 @@ public:
     struct Settings
     {
         int reconnectIntervalMs = 500;
-        // While the program is away, older messages beyond these are dropped.
-        int maxQueued = 64;
         // The user the program must run as; nothing means this host's own.
         std::optional<uint> programUserId;
         // The browser that started the host; nothing means the host's parent process.
@@ -39,7 +41,6 @@ public:
     void start();
 
     bool isConnected() const { return m_ready; }
-    qsizetype queuedCount() const { return m_queue.size(); }
 
     // The name of the executable of a process, as the hello gives it.
     static QString processName(qint64 pid);
@@ -53,6 +54,7 @@ private:
     void endInput();
     void handleExtensionFrame(const FrameReader::Frame &frame);
     void refuse(quint32 length);
+    void askForList();
     void connectToProgram();
     void programConnected();
     void programDisconnected();
@@ -70,13 +72,14 @@ private:
     QDeadlineTimer m_connecting;
     FrameReader m_fromExtension;
     FrameReader m_fromProgram;
-    QList<QByteArray> m_queue;
-    // Each list is the browser's whole state, so a program that comes back with nothing
-    // queued for it is given the last one again, or the refusal that came after it.
+    // The last whole list while no change has followed it, or the refusal that came after it.
     QByteArray m_lastList;
+    bool m_lastIsWhole = false;
+    // A list that is refused in turn is asked for again at most once a second, not in a loop.
+    QElapsedTimer m_asked;
+    QTimer m_askLater;
     bool m_ready = false;
     bool m_ended = false;
     // Said once per absence rather than every retry.
     bool m_absenceReported = false;
-    bool m_overflowReported = false;
 };

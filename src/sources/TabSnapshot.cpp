@@ -31,6 +31,39 @@ void TabSnapshot::publish(quint16 port, qint64 pid, QList<BrowserPage> pages)
     ++m_readings;
 }
 
+QList<BrowserPage> TabSnapshot::update(quint16 port, qint64 pid, QList<BrowserPage> changed,
+                                       const QList<QByteArray> &closedTabIds)
+{
+    const QMutexLocker lock(&m_mutex);
+    auto browser = std::find_if(m_browsers.begin(), m_browsers.end(),
+                                [&](const Browser &b) { return b.port == port; });
+    if (browser == m_browsers.end())
+        browser = m_browsers.insert(m_browsers.end(), Browser{port, pid, {}});
+    QList<BrowserPage> &pages = browser->pages;
+    for (const QByteArray &tabId : closedTabIds) {
+        const QByteArray id = handleId(port, tabId);
+        pages.removeIf([&](const BrowserPage &page) { return page.handle.id == id; });
+        m_hidden.remove(id);
+    }
+    QList<BrowserPage> listed;
+    for (BrowserPage &page : changed) {
+        page.handle = WindowHandle{0, handleId(port, page.handle.id)};
+        const auto same = std::find_if(pages.begin(), pages.end(), [&](const BrowserPage &p) {
+            return p.handle.id == page.handle.id;
+        });
+        if (same != pages.end())
+            *same = page;
+        else if (pages.size() < kMaxRows)
+            pages.append(page);
+        else
+            continue;
+        if (!isHidden(page.handle.id))
+            listed.append(std::move(page));
+    }
+    ++m_readings;
+    return listed;
+}
+
 void TabSnapshot::drop(quint16 port)
 {
     const QMutexLocker lock(&m_mutex);

@@ -18,6 +18,12 @@ public:
     // Replaces the tabs of the browser that listens on the port. The handles of the pages
     // carry the browser's own tab ids. From now on the browser's process counts as covered.
     void publish(quint16 port, qint64 pid, QList<BrowserPage> pages);
+    // Replaces the tabs the browser changed and adds those it opened (after the others, while it
+    // lists fewer than kMaxRows), keeping the others and their order, and forgets the tabs it
+    // closed, by their ids. Gives the changed tabs as pages() now lists them: with their
+    // handles, less those hidden or beyond the cap. From now on the browser counts as covered.
+    QList<BrowserPage> update(quint16 port, qint64 pid, QList<BrowserPage> changed,
+                              const QList<QByteArray> &closedTabIds);
     // Forgets the browser: its tabs are no longer listed and its process is no longer covered.
     void drop(quint16 port);
 

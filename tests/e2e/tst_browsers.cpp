@@ -70,6 +70,8 @@ private slots:
     void killedTestLeavesNoBrowserNorHost();
     void browserNobodySeesIsReported_data() { browserRows(); }
     void browserNobodySeesIsReported();
+    void popupReportedByTheBridgeIsClosedOnceBeforeAnyTick_data() { browserRows(); }
+    void popupReportedByTheBridgeIsClosedOnceBeforeAnyTick();
     void hugeAddressLeavesTheBridgeSeeing();
     void windowsTheBridgeDoesNotListAreScannedByTitle();
     void aWindowIsClosedWithNoTickToFindIt();
@@ -263,6 +265,33 @@ void TestBrowsers::browserNobodySeesIsReported()
     QTRY_COMPARE_WITH_TIMEOUT(unwatched.reported(), QSet{headless.pid()}, startTimeoutMs);
     QCOMPARE(tray.m_messages.size(), 1);
     QVERIFY(tray.m_messages[0].contains(kind == u"chromium" ? u"Chromium"_qs : u"Firefox"_qs));
+}
+
+// The filter runs and its next tick is an hour away: a popup whose address holds a keyword is
+// closed and journaled through what the bridge reports alone; the tick that follows does not
+// journal it again.
+void TestBrowsers::popupReportedByTheBridgeIsClosedOnceBeforeAnyTick()
+{
+    QFETCH(QString, kind);
+    const QString opener = m_pages.url(u"Garden news"_qs, kind + u"/reported/opener"_qs);
+    const auto browser = startBrowser(kind, opener);
+    ProgramRig program("\"PUB-ZONE\"\r\n", &m_tabs);
+    program.form->Timer1->start(3600 * 1000);
+    const auto listed = [&](const QString &address) {
+        const QList<BrowserPage> pages = program.source.walk();
+        return std::any_of(pages.cbegin(), pages.cend(),
+                           [&](const BrowserPage &page) { return page.address == address; });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(listed(opener), startTimeoutMs);
+    const QString popup = m_pages.url(u"Calm page"_qs, kind + u"/reported/pub-zone"_qs);
+    m_pages.openFromPage({popup});
+    QTRY_VERIFY_WITH_TIMEOUT(m_pages.isGone(popup), scanTimeoutMs);
+    QCOMPARE(program.ticks, 0);
+    QCOMPARE(program.journal(), ProgramRig::Journal({{u"PUB-ZONE"_qs, popup}}));
+    program.form->Timer1->start(500);
+    QTRY_VERIFY_WITH_TIMEOUT(program.ticks >= 1, scanTimeoutMs);
+    QCOMPARE(program.closings(), 1);
+    QCOMPARE(column(program.form->ListView2, 0), QStringList{u"1"_qs});
 }
 
 // A tab whose address is 1.2 million characters long opens beside the opener: its browser's lists

@@ -46,7 +46,8 @@ constexpr int scanTimeoutMs = 30000;
 
 // Serves on 127.0.0.1 pages whose titles the test chooses, at addresses that do not hold them.
 // Every page tells the server when it goes away, so the test learns when a browser really closed
-// it. A page whose path ends in "/opener" opens, as popups, the addresses given to openFromPage().
+// it. A page whose path ends in "/opener" opens, as popups, the addresses given to openFromPage(),
+// and tells when one has closed, even before its page came.
 class TitledPageServer
 {
 public:
@@ -89,8 +90,10 @@ private:
                    (path.endsWith(u"/opener")
                         ? "(async function poll() { try { const answer = await fetch('/to-open', "
                           "{cache: 'no-store'}); for (const address of (await answer.text())"
-                          ".split('\\n').filter(a => a)) window.open(address); } catch (e) {} "
-                          "setTimeout(poll, 100); })();"
+                          ".split('\\n').filter(a => a)) watch(window.open(address), address); "
+                          "} catch (e) {} setTimeout(poll, 100); })(); function watch(w, a) { "
+                          "if (w?.closed) navigator.sendBeacon('/gone' + new URL(a).pathname); "
+                          "else if (w) setTimeout(watch, 20, w, a); }"
                         : "") +
                    "</script>";
         else if (path == u"/to-open")

@@ -13,43 +13,6 @@
 
 namespace {
 
-QList<BrowserPage> pagesOf(const QJsonArray &tabs)
-{
-    QList<BrowserPage> pages;
-    pages.reserve(std::min<qsizetype>(tabs.size(), kMaxRows));
-    for (const QJsonValue &value : tabs) {
-        if (pages.size() == kMaxRows)
-            break;
-        const QJsonObject tab = value.toObject();
-        const auto id = BridgeMessages::integerOf(tab.value(u"id"));
-        if (!id)
-            continue;
-        BrowserPage page;
-        if (const QJsonValue title = tab.value(u"title"); title.isString())
-            page.pageName = TabSnapshot::clip(title.toString());
-        if (const QJsonValue url = tab.value(u"url"); url.isString())
-            page.address = TabSnapshot::clip(url.toString());
-        page.handle.id = QByteArray::number(*id);
-        pages.append(std::move(page));
-    }
-    return pages;
-}
-
-// The titles of the tabs that windows show. An extension that does not say which those are
-// shows them all.
-QStringList shownTitlesOf(const QJsonArray &tabs)
-{
-    QStringList titles;
-    for (const QJsonValue &value : tabs) {
-        if (titles.size() == kMaxRows)
-            break;
-        const QJsonObject tab = value.toObject();
-        if (tab.value(u"active").toBool(true) && tab.value(u"title").isString())
-            titles.append(TabSnapshot::clip(tab.value(u"title").toString()));
-    }
-    return titles;
-}
-
 // The parent of a process, from the PPid line of its status; 0 when it cannot be read.
 qint64 parentOf(qint64 pid)
 {
@@ -177,17 +140,89 @@ void BridgeSource::read(Connection &connection)
         const auto message = frame->oversize ? std::nullopt : BridgeMessages::parse(frame->payload);
         if (message && message->value(u"hello").isObject()) {
             // The browser counts as covered from now on, before its first list comes.
-            m_snapshot.publish(connection.serial, connection.browserPid, {});
+            apply(connection, {}, {}, true);
         } else if (message && BridgeMessages::isTabs(*message)) {
-            const QJsonArray tabs = message->value(u"tabs").toArray();
-            connection.shownTitles = shownTitlesOf(tabs);
-            m_snapshot.publish(connection.serial, connection.browserPid, pagesOf(tabs));
+            apply(connection, message->value(u"tabs").toArray(), {}, true);
+        } else if (message && BridgeMessages::isChanges(*message)) {
+            if (!connection.lost)
+                apply(connection, message->value(u"changed").toArray(),
+                      message->value(u"removed").toArray(), false);
         } else {
-            // A refusal, or a message that may have been a list: the last list no longer
-            // stands for the browser's tabs, whose windows are scanned by title again.
+            // A refusal, or a message that may have been a list or a change: what the browser
+            // sent before no longer stands for its tabs, whose windows are scanned by title
+            // again until its next whole list.
+            connection.tabs.clear();
             connection.shownTitles.clear();
+            connection.lost = true;
             m_snapshot.drop(connection.serial);
         }
+    }
+}
+
+// A whole list replaces the connection's tabs; changes apply on top of them. Either way the
+// tabs that opened or changed their title or address are reported, once the walk lists them.
+void BridgeSource::apply(Connection &connection, const QJsonArray &records,
+                         const QJsonArray &closed, bool whole)
+{
+    QHash<qint64, Tab> previous;
+    if (whole) {
+        previous = std::exchange(connection.tabs, {});
+        connection.shownTitles.clear();
+        connection.lost = false;
+    }
+    const QHash<qint64, Tab> &before = whole ? previous : connection.tabs;
+    QList<BrowserPage> changed;
+    for (const QJsonValue &value : records) {
+        const QJsonObject record = value.toObject();
+        const auto id = BridgeMessages::integerOf(record.value(u"id"));
+        if (!id || (!connection.tabs.contains(*id) && connection.tabs.size() >= kMaxRows))
+            continue;
+        Tab tab;
+        if (const QJsonValue title = record.value(u"title"); title.isString())
+            tab.title = TabSnapshot::clip(title.toString());
+        if (const QJsonValue url = record.value(u"url"); url.isString())
+            tab.address = TabSnapshot::clip(url.toString());
+        // An extension that does not say which tabs windows show shows them all.
+        tab.shown = record.value(u"active").toBool(true);
+        const auto old = before.constFind(*id);
+        if (old == before.cend() || old->title != tab.title || old->address != tab.address)
+            changed.append(BrowserPage{tab.title, tab.address, {0, QByteArray::number(*id)}});
+        setTab(connection, *id, &tab);
+    }
+    QList<QByteArray> closedIds;
+    if (whole) {
+        for (auto tab = previous.cbegin(); tab != previous.cend(); ++tab) {
+            if (!connection.tabs.contains(tab.key()))
+                closedIds.append(QByteArray::number(tab.key()));
+        }
+    }
+    for (const QJsonValue &value : closed) {
+        const auto id = BridgeMessages::integerOf(value);
+        if (id && connection.tabs.contains(*id)) {
+            setTab(connection, *id, nullptr);
+            closedIds.append(QByteArray::number(*id));
+        }
+    }
+    reportPages(
+        m_snapshot.update(connection.serial, connection.browserPid, std::move(changed), closedIds));
+}
+
+void BridgeSource::setTab(Connection &connection, qint64 id, const Tab *tab)
+{
+    const auto count = [&connection](const Tab &counted, int step) {
+        if (!counted.shown || !counted.title)
+            return;
+        int &shown = connection.shownTitles[*counted.title];
+        if ((shown += step) <= 0)
+            connection.shownTitles.remove(*counted.title);
+    };
+    if (const auto old = connection.tabs.constFind(id); old != connection.tabs.cend()) {
+        count(*old, -1);
+        connection.tabs.erase(old);
+    }
+    if (tab) {
+        count(*tab, 1);
+        connection.tabs.insert(id, *tab);
     }
 }
 

@@ -6,22 +6,25 @@
 #include "platform/Limits.h"
 #include "sources/TabSnapshot.h"
 
+#include <QHash>
 #include <QLocalServer>
 #include <QTimer>
 
 #include <memory>
 #include <vector>
 
+class QJsonArray;
 class QLocalSocket;
 
 // Every tab of the browsers that run the bridge extension, as their native messaging hosts
 // report them on the program's socket: one connection per browser profile, each sending the
-// whole list of its tabs whenever it changes. A message is read when it arrives, on the thread
-// that made the source; a walk copies the lists read last. A tab's handle id is
+// whole list of its tabs, then the tabs that opened, changed or closed since. A message is read
+// when it arrives, on the thread that made the source, and the tabs it opened or changed are
+// reported at once; a walk copies the tabs read last. A tab's handle id is
 // "<connection serial>/<the browser's tab id>". Once listening, the source keeps listening: a
 // server that stopped, or whose socket file went, is started again within a second. A browser
 // counts as covered from its hello until a message of it is lost on the way, refused by the host
-// or here; its next list covers it again.
+// or here; changes are then passed over until its next whole list, which covers it again.
 class BridgeSource : public BrowserWindowSource
 {
 public:
@@ -47,13 +50,24 @@ public:
     static constexpr int maxConnections = 32;
 
 private:
+    struct Tab
+    {
+        std::optional<QString> title;
+        std::optional<QString> address;
+        bool shown = false;
+    };
+
     struct Connection
     {
         quint16 serial = 0;
         QLocalSocket *socket = nullptr;
         FrameReader reader;
         qint64 browserPid = 0;
-        QStringList shownTitles;
+        QHash<qint64, Tab> tabs;
+        // How many shown tabs have each title.
+        QHash<QString, int> shownTitles;
+        // A message was lost since the last whole list.
+        bool lost = false;
     };
 
     bool listen();
@@ -62,6 +76,9 @@ private:
     void report(const QString &line);
     void accept();
     void read(Connection &connection);
+    void apply(Connection &connection, const QJsonArray &records, const QJsonArray &closed,
+               bool whole);
+    static void setTab(Connection &connection, qint64 id, const Tab *tab);
     void forget(QLocalSocket *socket);
     quint16 freeSerial();
 
