@@ -1,5 +1,6 @@
 #include "sources/tabs/BidiSource.h"
 #include "sources/tabs/DevToolsSource.h"
+#include "support/EndToEndRig.h"
 #include "support/FakeBidiBrowser.h"
 #include "support/FakeDevTools.h"
 #include "support/TabSourceRig.h"
@@ -45,6 +46,42 @@ void startShell(QProcess &shell, const QString &program, quint16 port, uid_t uid
     shell.start();
 }
 
+// What a source reports: names, "?" for a title not read, handle ids and addresses.
+struct Reports
+{
+    explicit Reports(BrowserWindowSource &source)
+    {
+        source.setPagesReported([this](const QList<BrowserPage> &pages) {
+            elsewhere = elsewhere || QThread::currentThread() != qApp->thread();
+            for (const BrowserPage &page : pages)
+                names.append(page.pageName.value_or(u"?"_qs)), ids.append(page.handle.id),
+                    addresses.append(page.address.value_or(QString()));
+        });
+    }
+    QStringList names;
+    QByteArrayList ids;
+    QStringList addresses;
+    bool elsewhere = false;
+};
+
+// Beta opens after Alpha is listed: told by an event, which no reading would show yet, or, by a
+// browser that refuses to tell, listed by the next reading.
+template <typename Rig, typename Tab>
+void reportOpenedTab(Rig &rig, bool refuses, const Tab &alpha, Tab beta)
+{
+    Reports reports(*rig.source);
+    rig.browser.refusesEvents = refuses;
+    rig.browser.tabs = {alpha};
+    QTRY_COMPARE_WITH_TIMEOUT(reports.names, QStringList{u"Alpha"_qs}, waitMs);
+    refuses ? rig.browser.tabs.append(beta) : rig.browser.announce(beta);
+    QTRY_COMPARE_WITH_TIMEOUT(reports.names.last(), u"Beta"_qs, waitMs);
+    QCOMPARE(reports.ids.last(), QByteArray::number(rig.browser.port()) + "/b");
+    QCOMPARE(reports.names.count(u"Alpha"_qs), 1);
+    QVERIFY(!reports.elsewhere);
+    if (refuses)
+        QCOMPARE(rig.names(), (QStringList{u"Alpha"_qs, u"Beta"_qs}));
+}
+
 } // namespace
 
 class TestTabSources : public QObject
@@ -62,6 +99,10 @@ private slots:
     void devToolsDropsAStalledBadOrVanishedBrowser_data();
     void devToolsDropsAStalledBadOrVanishedBrowser();
     void devToolsDistrustsAStalePortFile();
+    void openedTabsAreReportedByEventsOrPolling_data();
+    void openedTabsAreReportedByEventsOrPolling();
+    void realBrowsersReportAnOpenedTab_data();
+    void realBrowsersReportAnOpenedTab();
 
     void bidiAsksOneThingAtATimeInOneSessionEndedAtTheEnd();
     void bidiDropsAStalledBrowserAndReportsARefusedSession_data();
@@ -253,6 +294,72 @@ void TestTabSources::devToolsDistrustsAStalePortFile()
 
     rig.proc.apply("file p/DevToolsActivePort " + port + '\n' + FakeDevTools::browserTarget);
     QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Alpha"_qs}, waitMs);
+}
+
+void TestTabSources::openedTabsAreReportedByEventsOrPolling_data()
+{
+    QTest::addColumn<bool>("bidi");
+    QTest::addColumn<bool>("refuses");
+    QTest::newRow("devtools, events") << false << false;
+    QTest::newRow("devtools, refused") << false << true;
+    QTest::newRow("bidi, events") << true << false;
+    QTest::newRow("bidi, refused") << true << true;
+}
+
+void TestTabSources::openedTabsAreReportedByEventsOrPolling()
+{
+    QFETCH(bool, bidi);
+    QFETCH(bool, refuses);
+    if (bidi) {
+        BidiRig rig(firefox, [](qint64) {});
+        reportOpenedTab(rig, refuses, FakeBidiBrowser::Tab{u"a"_qs, u"Alpha"_qs},
+                        FakeBidiBrowser::Tab{u"b"_qs, u"Beta"_qs});
+    } else {
+        DevToolsRig rig(chromium);
+        reportOpenedTab(rig, refuses, FakeDevTools::Tab{u"a"_qs, u"Alpha"_qs},
+                        FakeDevTools::Tab{u"b"_qs, u"Beta"_qs});
+    }
+}
+
+void TestTabSources::realBrowsersReportAnOpenedTab_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("chromium") << u"chromium"_qs;
+    QTest::newRow("firefox") << u"firefox"_qs;
+}
+
+// Read once and never again, a real browser tells of a popup its page opens.
+void TestTabSources::realBrowsersReportAnOpenedTab()
+{
+    QFETCH(QString, kind);
+    if (!BrowserProcess::isInstalled(kind))
+        QSKIP("the browser is not installed");
+    TitledPageServer pages;
+    const QString opener = pages.url(u"Opener"_qs, u"opener"_qs);
+    BrowserProcess browser(kind, BrowserProcess::Headless | BrowserProcess::RemoteDebugging,
+                           {opener});
+    QTemporaryDir proc;
+    QFile::link(u"/proc/net"_qs, proc.filePath(u"net"_qs));
+    QFile::link(u"/proc/%1"_qs.arg(browser.pid()), proc.filePath(QString::number(browser.pid())));
+    TabSourceSettings settings;
+    settings.procRoot = proc.path();
+    settings.refreshIntervalMs = settings.resyncIntervalMs = 3'600'000;
+    std::unique_ptr<TabSource> source;
+    if (kind == u"chromium")
+        source = std::make_unique<DevToolsSource>(settings);
+    else
+        source = std::make_unique<BidiSource>([](qint64) {}, settings);
+    Reports reports(*source);
+    QTRY_VERIFY_WITH_TIMEOUT(reports.addresses.contains(opener), startTimeoutMs);
+
+    const QString popup = pages.url(u"Pop news"_qs, u"popup"_qs);
+    pages.openFromPage({popup});
+    QTRY_VERIFY_WITH_TIMEOUT(reports.addresses.contains(popup), scanTimeoutMs);
+    const QList<BrowserPage> listed = source->walk();
+    QVERIFY(std::any_of(listed.begin(), listed.end(), [&](const BrowserPage &page) {
+        return page.address == popup &&
+               page.handle.id == reports.ids[reports.addresses.indexOf(popup)];
+    }));
 }
 
 // Firefox keeps a session whose connection went, and refuses every other while it lasts.

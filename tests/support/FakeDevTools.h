@@ -5,9 +5,12 @@
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QWebSocket>
+#include <QWebSocketServer>
 
 // Plays a Chromium's DevTools HTTP endpoints on 127.0.0.1: /json/version, /json/list of the
-// tabs the test sets or any answer. Every request is kept.
+// tabs the test sets or any answer, and the browser WebSocket, which tells of targets when asked
+// to. Every request and command is kept.
 class FakeDevTools : public QObject
 {
 public:
@@ -28,6 +31,13 @@ public:
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
             }
         });
+        connect(&m_sockets, &QWebSocketServer::newConnection, this, [this] {
+            while (QWebSocket *socket = m_sockets.nextPendingConnection()) {
+                socket->setParent(this);
+                connect(socket, &QWebSocket::textMessageReceived, this,
+                        [this, socket](const QString &text) { command(socket, text); });
+            }
+        });
     }
 
     quint16 port() const { return m_server.serverPort(); }
@@ -35,19 +45,36 @@ public:
     void vanish()
     {
         m_server.close();
+        qDeleteAll(findChildren<QWebSocket *>());
         qDeleteAll(findChildren<QTcpSocket *>());
+    }
+    // Tells the subscribed clients of a tab that opened, without listing it, as a browser whose
+    // lists lag behind its events.
+    void announce(const Tab &tab)
+    {
+        for (QWebSocket *socket : findChildren<QWebSocket *>())
+            if (socket->property("discovers").toBool())
+                socket->sendTextMessage(
+                    message({{u"method"_qs, u"Target.targetCreated"_qs},
+                             {u"params"_qs, QJsonObject{{u"targetInfo"_qs, target(tab)}}}}));
     }
 
     QList<Tab> tabs;
     // A whole answer to /json/list, sent instead of the tabs, after which the connection
     // closes; an empty one is never sent, as by a browser that stalls.
+    // On the WebSocket, it stands for the answer to every command.
     std::optional<QByteArray> listAnswer;
+    bool refusesEvents = false;
     QByteArrayList requests;
 
 private:
     // Requests come one after another on a kept-alive connection; none carries a body.
     void serve(QTcpSocket *socket)
     {
+        if (socket->peek(64).startsWith("GET /devtools/browser/")) {
+            socket->disconnect(this);
+            return m_sockets.handleConnection(socket);
+        }
         QByteArray pending = socket->property("pending").toByteArray() + socket->readAll();
         for (qsizetype end = pending.indexOf("\r\n\r\n"); end >= 0;
              end = pending.indexOf("\r\n\r\n")) {
@@ -67,7 +94,7 @@ private:
         };
         if (request == "GET /json/version")
             return reply("200 OK", R"({"Browser": "Chrome/156.0.0.0", "webSocketDebuggerUrl": )"
-                                   "\"ws://127.0.0.1/" +
+                                   "\"ws://127.0.0.1:9222" +
                                        QByteArray(browserTarget) + "\"}");
         if (request != "GET /json/list")
             return reply("404 Not Found", {});
@@ -76,13 +103,52 @@ private:
             return listAnswer->isEmpty() ? void() : socket->disconnectFromHost();
         }
         QJsonArray list;
-        for (const Tab &tab : tabs)
-            list.append(QJsonObject{{u"id"_qs, tab.id},
-                                    {u"type"_qs, u"page"_qs},
-                                    {u"title"_qs, tab.title},
-                                    {u"url"_qs, u"https://"_qs + tab.id + u'/'}});
+        for (const Tab &tab : tabs) {
+            QJsonObject listed = target(tab);
+            listed.insert(u"id"_qs, tab.id);
+            list.append(listed);
+        }
         reply("200 OK", QJsonDocument(list).toJson());
     }
 
+    // Chromium tells of every target it has before it answers the subscription.
+    void command(QWebSocket *socket, const QString &text)
+    {
+        const QJsonObject command = QJsonDocument::fromJson(text.toUtf8()).object();
+        const QString method = command.value(u"method").toString();
+        requests.append(method.toUtf8());
+        QJsonObject answer{{u"id"_qs, command.value(u"id")}, {u"result"_qs, QJsonObject()}};
+        if (listAnswer) {
+            return listAnswer->isEmpty()
+                       ? void()
+                       : void(socket->sendTextMessage(QString::fromLatin1(*listAnswer)));
+        } else if (method == u"Target.setDiscoverTargets" && refusesEvents) {
+            answer = {{u"id"_qs, command.value(u"id")},
+                      {u"error"_qs, QJsonObject{{u"code"_qs, -32601}}}};
+        } else if (method == u"Target.setDiscoverTargets") {
+            socket->setProperty("discovers", true);
+            for (const Tab &tab : tabs)
+                announce(tab);
+        } else {
+            QJsonArray infos;
+            for (const Tab &tab : tabs)
+                infos.append(target(tab));
+            answer.insert(u"result"_qs, QJsonObject{{u"targetInfos"_qs, infos}});
+        }
+        socket->sendTextMessage(message(answer));
+    }
+    static QJsonObject target(const Tab &tab)
+    {
+        return {{u"targetId"_qs, tab.id},
+                {u"type"_qs, u"page"_qs},
+                {u"title"_qs, tab.title},
+                {u"url"_qs, u"https://"_qs + tab.id + u'/'}};
+    }
+    static QString message(const QJsonObject &object)
+    {
+        return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    }
+
     QTcpServer m_server;
+    QWebSocketServer m_sockets{u"chromium"_qs, QWebSocketServer::NonSecureMode};
 };
