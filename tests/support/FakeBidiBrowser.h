@@ -47,15 +47,14 @@ public:
         tabs.append(tab);
         if (!subscribed)
             return;
-        for (const char *event : {"contextCreated", "load"})
-            subscribed->sendTextMessage(QString::fromUtf8(
-                QJsonDocument(QJsonObject{{u"type"_qs, u"event"_qs},
-                                          {u"method"_qs, u"browsingContext."_qs + event},
-                                          {u"params"_qs,
-                                           QJsonObject{{u"context"_qs, tab.context},
-                                                       {u"parent"_qs, QJsonValue::Null},
-                                                       {u"url"_qs, u"https://"_qs + tab.context}}}})
-                    .toJson()));
+        const QJsonObject params{{u"context"_qs, tab.context},
+                                 {u"url"_qs, u"https://"_qs + tab.context}};
+        for (const QString &event : {u"contextCreated"_qs, u"load"_qs})
+            subscribed->sendTextMessage(
+                QString::fromUtf8(QJsonDocument({{u"type"_qs, u"event"_qs},
+                                                 {u"method"_qs, u"browsingContext."_qs + event},
+                                                 {u"params"_qs, params}})
+                                      .toJson()));
     }
 
     std::optional<qint64> processId; // as session.new reports it in moz:processID, if at all

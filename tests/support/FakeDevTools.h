@@ -52,11 +52,11 @@ public:
     // lists lag behind its events.
     void announce(const Tab &tab)
     {
+        const QJsonObject event{{u"method"_qs, u"Target.targetCreated"_qs},
+                                {u"params"_qs, QJsonObject{{u"targetInfo"_qs, target(tab)}}}};
         for (QWebSocket *socket : findChildren<QWebSocket *>())
             if (socket->property("discovers").toBool())
-                socket->sendTextMessage(
-                    message({{u"method"_qs, u"Target.targetCreated"_qs},
-                             {u"params"_qs, QJsonObject{{u"targetInfo"_qs, target(tab)}}}}));
+                send(socket, QJsonDocument(event).toJson());
     }
 
     QList<Tab> tabs;
@@ -103,11 +103,8 @@ private:
             return listAnswer->isEmpty() ? void() : socket->disconnectFromHost();
         }
         QJsonArray list;
-        for (const Tab &tab : tabs) {
-            QJsonObject listed = target(tab);
-            listed.insert(u"id"_qs, tab.id);
-            list.append(listed);
-        }
+        for (const Tab &tab : tabs)
+            list.append(target(tab));
         reply("200 OK", QJsonDocument(list).toJson());
     }
 
@@ -117,36 +114,32 @@ private:
         const QJsonObject command = QJsonDocument::fromJson(text.toUtf8()).object();
         const QString method = command.value(u"method").toString();
         requests.append(method.toUtf8());
+        if (listAnswer)
+            return listAnswer->isEmpty() ? void() : send(socket, *listAnswer);
         QJsonObject answer{{u"id"_qs, command.value(u"id")}, {u"result"_qs, QJsonObject()}};
-        if (listAnswer) {
-            return listAnswer->isEmpty()
-                       ? void()
-                       : void(socket->sendTextMessage(QString::fromLatin1(*listAnswer)));
-        } else if (method == u"Target.setDiscoverTargets" && refusesEvents) {
-            answer = {{u"id"_qs, command.value(u"id")},
-                      {u"error"_qs, QJsonObject{{u"code"_qs, -32601}}}};
-        } else if (method == u"Target.setDiscoverTargets") {
-            socket->setProperty("discovers", true);
+        QJsonArray infos;
+        for (const Tab &tab : tabs)
+            infos.append(target(tab));
+        if (method != u"Target.setDiscoverTargets")
+            answer.insert(u"result"_qs, QJsonObject{{u"targetInfos"_qs, infos}});
+        else if (refusesEvents)
+            answer = {{u"id"_qs, command.value(u"id")}, {u"error"_qs, QJsonObject()}};
+        else if (socket->setProperty("discovers", true))
             for (const Tab &tab : tabs)
                 announce(tab);
-        } else {
-            QJsonArray infos;
-            for (const Tab &tab : tabs)
-                infos.append(target(tab));
-            answer.insert(u"result"_qs, QJsonObject{{u"targetInfos"_qs, infos}});
-        }
-        socket->sendTextMessage(message(answer));
+        send(socket, QJsonDocument(answer).toJson());
     }
     static QJsonObject target(const Tab &tab)
     {
-        return {{u"targetId"_qs, tab.id},
+        return {{u"id"_qs, tab.id},
+                {u"targetId"_qs, tab.id},
                 {u"type"_qs, u"page"_qs},
                 {u"title"_qs, tab.title},
                 {u"url"_qs, u"https://"_qs + tab.id + u'/'}};
     }
-    static QString message(const QJsonObject &object)
+    static void send(QWebSocket *socket, const QByteArray &text)
     {
-        return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+        socket->sendTextMessage(QString::fromUtf8(text));
     }
 
     QTcpServer m_server;
