@@ -80,13 +80,6 @@ void reportOpenedTab(Rig &rig, bool refuses)
     QVERIFY(!refuses || rig.names() == (QStringList{u"Alpha"_qs, u"Beta"_qs}));
 }
 
-void browserRows()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("chromium") << u"chromium"_qs;
-    QTest::newRow("firefox") << u"firefox"_qs;
-}
-
 } // namespace
 
 class TestTabSources : public QObject
@@ -106,7 +99,12 @@ private slots:
     void devToolsDistrustsAStalePortFile();
     void openedTabsAreReportedByEventsOrPolling_data();
     void openedTabsAreReportedByEventsOrPolling();
-    void realBrowsersReportAnOpenedTab_data() { browserRows(); }
+    void realBrowsersReportAnOpenedTab_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("chromium") << u"chromium"_qs;
+        QTest::newRow("firefox") << u"firefox"_qs;
+    }
     void realBrowsersReportAnOpenedTab();
 
     void bidiAsksOneThingAtATimeInOneSessionEndedAtTheEnd();

@@ -10,7 +10,7 @@
 
 // Plays a Chromium's DevTools HTTP endpoints on 127.0.0.1: /json/version, /json/list of the
 // tabs the test sets or any answer, and the browser WebSocket, which tells of targets when asked
-// to. Every request and command is kept.
+// to. Every HTTP request is kept.
 class FakeDevTools : public QObject
 {
 public:
@@ -48,15 +48,14 @@ public:
         qDeleteAll(findChildren<QWebSocket *>());
         qDeleteAll(findChildren<QTcpSocket *>());
     }
-    // Tells the subscribed clients of a tab that opened, without listing it, as a browser whose
-    // lists lag behind its events.
+    // Tells of a tab that opened without listing it, as a browser whose lists lag its events.
     void announce(const Tab &tab)
     {
         const QJsonObject event{{u"method"_qs, u"Target.targetCreated"_qs},
                                 {u"params"_qs, QJsonObject{{u"targetInfo"_qs, target(tab)}}}};
         for (QWebSocket *socket : findChildren<QWebSocket *>())
             if (socket->property("discovers").toBool())
-                send(socket, QJsonDocument(event).toJson());
+                socket->sendTextMessage(QString::fromUtf8(QJsonDocument(event).toJson()));
     }
 
     QList<Tab> tabs;
@@ -113,9 +112,10 @@ private:
     {
         const QJsonObject command = QJsonDocument::fromJson(text.toUtf8()).object();
         const QString method = command.value(u"method").toString();
-        requests.append(method.toUtf8());
         if (listAnswer)
-            return listAnswer->isEmpty() ? void() : send(socket, *listAnswer);
+            return listAnswer->isEmpty()
+                       ? void()
+                       : void(socket->sendTextMessage(QString::fromLatin1(*listAnswer)));
         QJsonObject answer{{u"id"_qs, command.value(u"id")}, {u"result"_qs, QJsonObject()}};
         QJsonArray infos;
         for (const Tab &tab : tabs)
@@ -127,7 +127,7 @@ private:
         else if (socket->setProperty("discovers", true))
             for (const Tab &tab : tabs)
                 announce(tab);
-        send(socket, QJsonDocument(answer).toJson());
+        socket->sendTextMessage(QString::fromUtf8(QJsonDocument(answer).toJson()));
     }
     static QJsonObject target(const Tab &tab)
     {
@@ -136,10 +136,6 @@ private:
                 {u"type"_qs, u"page"_qs},
                 {u"title"_qs, tab.title},
                 {u"url"_qs, u"https://"_qs + tab.id + u'/'}};
-    }
-    static void send(QWebSocket *socket, const QByteArray &text)
-    {
-        socket->sendTextMessage(QString::fromUtf8(text));
     }
 
     QTcpServer m_server;
