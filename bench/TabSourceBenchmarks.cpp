@@ -161,6 +161,7 @@ struct OwnProc
         QFile::link(u"/proc/net"_qs, folder.filePath(u"net"_qs));
         settings.procRoot = folder.path();
         settings.refreshIntervalMs = refreshIntervalMs;
+        settings.resyncIntervalMs = refreshIntervalMs;
     }
 };
 

@@ -69,6 +69,10 @@ void checkRawMessage(const QString &text, const Setting &setting)
         require(i >= some->size() || (*some)[i].handle == page.handle,
                 "a cap keeps the first tabs");
     }
+    if (const auto event = BidiAnswers::contextEvent(*message))
+        require(!message->id && !event->context.isEmpty() &&
+                    (!event->url || event->url->size() <= kMaxTextLength),
+                "an event names its context, with its address capped");
     const std::optional<QString> title = BidiAnswers::evaluatedText(*message);
     require(!title || (message->success && title->size() <= kMaxTextLength),
             "a title comes from a success and is capped");
@@ -100,6 +104,17 @@ void checkWrittenTree(const QByteArray &spec, const Setting &setting)
                              {u"context"_qs, u"url"_qs, u"children"_qs}, row));
         if (row[0] && !row[0]->toString().isEmpty() && expected.size() < setting.limit)
             expected.append(row);
+        // The same context told by an event opens a tab, unless it is a frame.
+        const QJsonObject params =
+            FuzzJson::object({}, {u"context"_qs, u"url"_qs, u"parent"_qs}, row);
+        const auto event =
+            BidiAnswers::contextEvent(parsed({{u"type"_qs, u"event"_qs},
+                                              {u"method"_qs, u"browsingContext.contextCreated"_qs},
+                                              {u"params"_qs, params}}));
+        require(event.has_value() == (row[0] && !row[0]->toString().isEmpty() && !row[2]),
+                "a created context is a tab unless it has a parent");
+        if (event)
+            FuzzJson::requireTextOf(event->url, row[1]);
     }
     const QJsonObject answer = written(R"({"type": "success", "id": %1})", setting.awaitedId,
                                        {{u"contexts"_qs, contexts}});

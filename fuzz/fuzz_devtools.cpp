@@ -1,5 +1,6 @@
-// The answers of a Chromium-family browser's DevTools endpoints, as whatever listens on the
-// port may send them: any bytes, as deep and as long as they like.
+// The answers of a Chromium-family browser's DevTools endpoints and the messages of its browser
+// WebSocket, as whatever listens on the port may send them: any bytes, as deep and as long as
+// they like.
 #include "FuzzInput.h"
 #include "FuzzJson.h"
 
@@ -16,19 +17,30 @@ namespace {
 // The shortest target that is a tab: {"id":"x","type":"page"} and the comma after it.
 constexpr qsizetype shortestTab = 25;
 
+void checkTab(const BrowserPage &page)
+{
+    require(!page.handle.id.isEmpty() && page.handle.backend == 0, "a tab has the browser's id");
+    require(!page.pageName || page.pageName->size() <= kMaxTextLength, "a tab's title is capped");
+    require(!page.address || page.address->size() <= kMaxTextLength, "a tab's address is capped");
+}
+
 void checkRawAnswer(const QByteArray &body, const QByteArray &browserTarget)
 {
+    if (const auto message = DevToolsAnswers::parse(QString::fromUtf8(body))) {
+        const auto change = DevToolsAnswers::tabChange(*message);
+        require(!change || (!message->id && !change->id.isEmpty() &&
+                            (!change->page || change->page->handle.id == change->id)),
+                "only an event changes a tab, the one it names");
+        for (const BrowserPage &page :
+             DevToolsAnswers::targets(*message).value_or(QList<BrowserPage>()) +
+                 (change && change->page ? QList{*change->page} : QList<BrowserPage>()))
+            checkTab(page);
+    }
     if (const std::optional<QList<BrowserPage>> pages = DevToolsAnswers::pages(body)) {
         require(pages->size() * shortestTab <= body.size() + 1,
                 "no more tabs than the answer can hold");
-        for (const BrowserPage &page : *pages) {
-            require(!page.handle.id.isEmpty(), "every tab has an id");
-            require(page.handle.backend == 0, "a tab's handle is the browser's own");
-            require(!page.pageName || page.pageName->size() <= kMaxTextLength,
-                    "a tab's title is capped");
-            require(!page.address || page.address->size() <= kMaxTextLength,
-                    "a tab's address is capped");
-        }
+        for (const BrowserPage &page : *pages)
+            checkTab(page);
     }
     if (DevToolsAnswers::isBrowser(body, browserTarget))
         require(DevToolsAnswers::isBrowser(body, {}), "a browser with a target is a browser");
@@ -42,8 +54,20 @@ void checkWrittenList(const QByteArray &spec)
     for (const FuzzJson::Row &row : FuzzJson::rows(spec, 4)) {
         targets.append(FuzzJson::object({{u"description"_qs, QString()}},
                                         {u"type"_qs, u"id"_qs, u"title"_qs, u"url"_qs}, row));
-        if (row[0] && row[0]->toString() == u"page" && row[1] && !row[1]->toString().isEmpty())
+        const QJsonObject info = FuzzJson::object(
+            {{u"attached"_qs, false}}, {u"type"_qs, u"targetId"_qs, u"title"_qs, u"url"_qs}, row);
+        const bool tab =
+            row[0] && row[0]->toString() == u"page" && row[1] && !row[1]->toString().isEmpty();
+        if (tab)
             expected.append(row);
+        // The same target told by an event changes that tab, or drops it when it is none.
+        const auto change = DevToolsAnswers::tabChange(*DevToolsAnswers::parse(QString::fromUtf8(
+            QJsonDocument(QJsonObject{{u"method"_qs, u"Target.targetInfoChanged"_qs},
+                                      {u"params"_qs, QJsonObject{{u"targetInfo"_qs, info}}}})
+                .toJson())));
+        require(!change == !(row[1] && row[1]->isString() && !row[1]->toString().isEmpty()) &&
+                    (!change || change->page.has_value() == tab),
+                "an event tells of the target it names, as a tab when it is one");
     }
     // Chromium indents its answers; a compact one must read the same.
     const auto format = spec.size() % 2 ? QJsonDocument::Compact : QJsonDocument::Indented;

@@ -13,7 +13,7 @@ void TabSnapshot::publish(quint16 port, qint64 pid, QList<BrowserPage> pages)
         listed.insert(page.handle.id);
     }
 
-    const QMutexLocker lock(&m_mutex);
+    QMutexLocker lock(&m_mutex);
     // A hidden tab that the browser no longer lists has gone for good; one whose grace
     // period is over is listed again.
     const QByteArray prefix = handleId(port, {});
@@ -24,11 +24,53 @@ void TabSnapshot::publish(quint16 port, qint64 pid, QList<BrowserPage> pages)
 
     const auto browser = std::find_if(m_browsers.begin(), m_browsers.end(),
                                       [&](const Browser &b) { return b.port == port; });
+    if (m_changeListener)
+        noteChanges(browser == m_browsers.end() ? QList<BrowserPage>() : browser->pages, pages);
     if (browser == m_browsers.end())
         m_browsers.append(Browser{port, pid, std::move(pages)});
     else
         *browser = Browser{port, pid, std::move(pages)};
     ++m_readings;
+
+    if (m_changed.isEmpty() || m_changeNotified)
+        return;
+    m_changeNotified = true;
+    lock.unlock();
+    m_changeListener();
+}
+
+void TabSnapshot::noteChanges(const QList<BrowserPage> &before, const QList<BrowserPage> &after)
+{
+    QHash<QByteArray, const BrowserPage *> earlier;
+    earlier.reserve(before.size());
+    for (const BrowserPage &page : before)
+        earlier.insert(page.handle.id, &page);
+    for (const BrowserPage &page : after) {
+        const BrowserPage *old = earlier.value(page.handle.id);
+        if (!old || old->pageName != page.pageName || old->address != page.address)
+            m_changed.insert(page.handle.id);
+    }
+}
+
+void TabSnapshot::setChangeListener(std::function<void()> listener)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_changeListener = std::move(listener);
+}
+
+QList<BrowserPage> TabSnapshot::takeChanged()
+{
+    const QMutexLocker lock(&m_mutex);
+    QList<BrowserPage> changed;
+    for (const Browser &browser : m_browsers) {
+        for (const BrowserPage &page : browser.pages) {
+            if (m_changed.contains(page.handle.id) && !isHidden(page.handle.id))
+                changed.append(page);
+        }
+    }
+    m_changed.clear();
+    m_changeNotified = false;
+    return changed;
 }
 
 QList<BrowserPage> TabSnapshot::update(quint16 port, qint64 pid, QList<BrowserPage> changed,

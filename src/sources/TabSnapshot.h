@@ -6,7 +6,9 @@
 #include <QDeadlineTimer>
 #include <QHash>
 #include <QMutex>
+#include <QSet>
 
+#include <functional>
 #include <optional>
 
 // The tabs of the browsers of one tab-level backend as last read. The thread that reads them
@@ -26,6 +28,14 @@ public:
                               const QList<QByteArray> &closedTabIds);
     // Forgets the browser: its tabs are no longer listed and its process is no longer covered.
     void drop(quint16 port);
+
+    // Called on the publishing thread, outside the lock, when a publication adds a tab or
+    // changes a tab's title or address; not again until takeChanged(), so that one call stands
+    // for a whole burst. Set once, before the first publication.
+    void setChangeListener(std::function<void()> listener);
+    // The tabs added or changed since the last call, as pages() lists them now: a tab that went
+    // or was hidden meanwhile is left out.
+    QList<BrowserPage> takeChanged();
 
     // Every listed tab, browser after browser, in the order each browser was first published,
     // except the tabs asked to close less than closingGraceMs ago.
@@ -66,9 +76,14 @@ private:
     };
 
     bool isHidden(const QByteArray &handleId) const;
+    // Notes the pages of the browser that are new or differ from its earlier ones.
+    void noteChanges(const QList<BrowserPage> &before, const QList<BrowserPage> &after);
 
     mutable QMutex m_mutex;
     QList<Browser> m_browsers;
     QHash<QByteArray, QDeadlineTimer> m_hidden;
     quint64 m_readings = 0;
+    std::function<void()> m_changeListener;
+    QSet<QByteArray> m_changed;
+    bool m_changeNotified = false;
 };

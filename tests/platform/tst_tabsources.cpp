@@ -1,5 +1,6 @@
 #include "sources/tabs/BidiSource.h"
 #include "sources/tabs/DevToolsSource.h"
+#include "support/EndToEndRig.h"
 #include "support/FakeBidiBrowser.h"
 #include "support/FakeDevTools.h"
 #include "support/TabSourceRig.h"
@@ -45,6 +46,40 @@ void startShell(QProcess &shell, const QString &program, quint16 port, uid_t uid
     shell.start();
 }
 
+// What a source reports: names, "?" for a title not read, handle ids and addresses.
+struct Reports
+{
+    explicit Reports(BrowserWindowSource &source)
+    {
+        source.setPagesReported([this](const QList<BrowserPage> &pages) {
+            elsewhere = elsewhere || QThread::currentThread() != qApp->thread();
+            for (const BrowserPage &page : pages)
+                names.append(page.pageName.value_or(u"?"_qs)), ids.append(page.handle.id),
+                    addresses.append(page.address.value_or(QString()));
+        });
+    }
+    QStringList names, addresses;
+    QByteArrayList ids;
+    bool elsewhere = false;
+};
+
+// Beta opens after Alpha is listed: told by an event, which no reading would show yet, or, by a
+// browser that refuses to tell, listed by the next reading.
+template <typename Rig>
+void reportOpenedTab(Rig &rig, bool refuses)
+{
+    Reports reports(*rig.source);
+    rig.browser.refusesEvents = refuses;
+    rig.browser.tabs = {{u"a"_qs, u"Alpha"_qs}};
+    QTRY_COMPARE_WITH_TIMEOUT(reports.names, QStringList{u"Alpha"_qs}, waitMs);
+    refuses ? rig.browser.tabs.append({u"b"_qs, u"Beta"_qs})
+            : rig.browser.announce({u"b"_qs, u"Beta"_qs});
+    QTRY_COMPARE_WITH_TIMEOUT(reports.names.last(), u"Beta"_qs, waitMs);
+    QCOMPARE(reports.ids.last(), QByteArray::number(rig.browser.port()) + "/b");
+    QVERIFY(reports.names.count(u"Alpha"_qs) == 1 && !reports.elsewhere);
+    QVERIFY(!refuses || rig.names() == (QStringList{u"Alpha"_qs, u"Beta"_qs}));
+}
+
 } // namespace
 
 class TestTabSources : public QObject
@@ -62,6 +97,15 @@ private slots:
     void devToolsDropsAStalledBadOrVanishedBrowser_data();
     void devToolsDropsAStalledBadOrVanishedBrowser();
     void devToolsDistrustsAStalePortFile();
+    void openedTabsAreReportedByEventsOrPolling_data();
+    void openedTabsAreReportedByEventsOrPolling();
+    void realBrowsersReportAnOpenedTab_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("chromium") << u"chromium"_qs;
+        QTest::newRow("firefox") << u"firefox"_qs;
+    }
+    void realBrowsersReportAnOpenedTab();
 
     void bidiAsksOneThingAtATimeInOneSessionEndedAtTheEnd();
     void bidiDropsAStalledBrowserAndReportsARefusedSession_data();
@@ -253,6 +297,50 @@ void TestTabSources::devToolsDistrustsAStalePortFile()
 
     rig.proc.apply("file p/DevToolsActivePort " + port + '\n' + FakeDevTools::browserTarget);
     QTRY_COMPARE_WITH_TIMEOUT(rig.names(), QStringList{u"Alpha"_qs}, waitMs);
+}
+
+void TestTabSources::openedTabsAreReportedByEventsOrPolling_data()
+{
+    QTest::addColumn<bool>("refuses");
+    QTest::newRow("events") << false;
+    QTest::newRow("subscription refused") << true;
+}
+
+void TestTabSources::openedTabsAreReportedByEventsOrPolling()
+{
+    QFETCH(bool, refuses);
+    DevToolsRig devTools(chromium);
+    reportOpenedTab(devTools, refuses);
+    BidiRig bidi(firefox, [](qint64) {});
+    reportOpenedTab(bidi, refuses);
+}
+
+// Read once and never again, a real browser tells of a popup its page opens.
+void TestTabSources::realBrowsersReportAnOpenedTab()
+{
+    QFETCH(QString, kind);
+    if (!BrowserProcess::isInstalled(kind))
+        QSKIP("the browser is not installed");
+    TitledPageServer pages;
+    const QString opener = pages.url(u"Opener"_qs, u"opener"_qs);
+    BrowserProcess browser(kind, BrowserProcess::Headless | BrowserProcess::RemoteDebugging,
+                           {opener});
+    TabSourceSettings settings;
+    QTemporaryDir proc;
+    settings.procRoot = proc.path();
+    QFile::link(u"/proc/net"_qs, proc.filePath(u"net"_qs));
+    QFile::link(u"/proc/%1"_qs.arg(browser.pid()), proc.filePath(QString::number(browser.pid())));
+    settings.refreshIntervalMs = settings.resyncIntervalMs = 3'600'000;
+    std::unique_ptr<TabSource> source;
+    kind == u"chromium" ? source.reset(new DevToolsSource(settings))
+                        : source.reset(new BidiSource([](qint64) {}, settings));
+    Reports reports(*source);
+    QTRY_VERIFY_WITH_TIMEOUT(reports.addresses.contains(opener), startTimeoutMs);
+    const QString popup = pages.url(u"Pop news"_qs, u"popup"_qs);
+    pages.openFromPage({popup});
+    QTRY_VERIFY_WITH_TIMEOUT(reports.addresses.contains(popup), scanTimeoutMs);
+    const QByteArray id = reports.ids[reports.addresses.indexOf(popup)];
+    QVERIFY(std::ranges::any_of(source->walk(), [&](auto &page) { return page.handle.id == id; }));
 }
 
 // Firefox keeps a session whose connection went, and refuses every other while it lasts.

@@ -24,6 +24,7 @@ public:
         QString context;
         QString title;
         bool titleFails = false; // the page cannot run scripts, or went meanwhile
+        bool unlisted = false;   // not in the tree yet, as of a browser whose lists lag its events
     };
 
     FakeBidiBrowser() : m_server(u"firefox"_qs, QWebSocketServer::NonSecureMode)
@@ -39,6 +40,22 @@ public:
     }
 
     quint16 port() const { return m_server.serverPort(); }
+    // A tab that opens and loads, told to the session when it subscribed, and not yet listed.
+    void announce(Tab tab)
+    {
+        tab.unlisted = true;
+        tabs.append(tab);
+        if (!subscribed)
+            return;
+        const QJsonObject params{{u"context"_qs, tab.context},
+                                 {u"url"_qs, u"https://"_qs + tab.context}};
+        for (const QString &event : {u"contextCreated"_qs, u"load"_qs})
+            subscribed->sendTextMessage(
+                QString::fromUtf8(QJsonDocument({{u"type"_qs, u"event"_qs},
+                                                 {u"method"_qs, u"browsingContext."_qs + event},
+                                                 {u"params"_qs, params}})
+                                      .toJson()));
+    }
 
     std::optional<qint64> processId; // as session.new reports it in moz:processID, if at all
     QList<Tab> tabs;
@@ -48,6 +65,8 @@ public:
     // client that holds it.
     const QWebSocket *session = nullptr;
     bool overlapped = false; // a command came while an earlier one was unanswered
+    bool refusesEvents = false;
+    QWebSocket *subscribed = nullptr;
 
 private:
     void received(QWebSocket *socket, const QString &text)
@@ -85,11 +104,17 @@ private:
             return failure(u"invalid session id"_qs);
         if (method == u"session.end")
             session = nullptr;
+        if (method == u"session.subscribe") {
+            if (refusesEvents)
+                return failure(u"unknown command"_qs);
+            subscribed = socket;
+        }
         if (method == u"browsingContext.getTree") {
             QJsonArray contexts;
             for (const Tab &tab : tabs)
-                contexts.append(QJsonObject{{u"context"_qs, tab.context},
-                                            {u"url"_qs, u"https://"_qs + tab.context + u'/'}});
+                if (!tab.unlisted)
+                    contexts.append(QJsonObject{{u"context"_qs, tab.context},
+                                                {u"url"_qs, u"https://"_qs + tab.context + u'/'}});
             return success({{u"contexts"_qs, contexts}});
         }
         if (method == u"script.evaluate") {

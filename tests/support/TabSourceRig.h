@@ -25,6 +25,7 @@ struct TabSourceRig
         settings.userId = FakeProcTree::userId;
         settings.discoveryIntervalMs = 100;
         settings.refreshIntervalMs = 20;
+        settings.resyncIntervalMs = 100;
         settings.requestTimeoutMs = 1000;
         settings.sessionTimeoutMs = 1000;
         settings.maxAnswerBytes = 256 * 1024;

@@ -2,6 +2,7 @@
 
 #include "sources/TabSnapshot.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -22,6 +23,10 @@ std::optional<Message> parse(const QString &text)
     message.success = object.value(u"type").toString() == u"success";
     message.error = object.value(u"error").toString();
     message.result = object.value(u"result").toObject();
+    if (!message.id && object.value(u"type").toString() == u"event") {
+        message.method = object.value(u"method").toString();
+        message.params = object.value(u"params").toObject();
+    }
     return message;
 }
 
@@ -74,6 +79,37 @@ std::optional<QString> evaluatedText(const Message &answer)
         value.value(u"type").toString() != u"string")
         return std::nullopt;
     return TabSnapshot::clip(value.value(u"value").toString());
+}
+
+QStringList contextEvents()
+{
+    return {u"browsingContext.contextCreated"_qs, u"browsingContext.contextDestroyed"_qs,
+            u"browsingContext.navigationStarted"_qs, u"browsingContext.domContentLoaded"_qs,
+            u"browsingContext.load"_qs};
+}
+
+std::optional<ContextEvent> contextEvent(const Message &event)
+{
+    using Kind = ContextEvent::Kind;
+    static const QHash<QString, Kind> kinds{
+        {u"browsingContext.contextCreated"_qs, Kind::Created},
+        {u"browsingContext.navigationStarted"_qs, Kind::Navigating},
+        {u"browsingContext.domContentLoaded"_qs, Kind::Loaded},
+        {u"browsingContext.load"_qs, Kind::Loaded},
+        {u"browsingContext.contextDestroyed"_qs, Kind::Destroyed},
+    };
+    const auto kind = kinds.constFind(event.method);
+    const QString context = event.params.value(u"context").toString();
+    if (kind == kinds.cend() || context.isEmpty())
+        return std::nullopt;
+    // A frame is no tab.
+    if (*kind == Kind::Created && !event.params.value(u"parent").isNull() &&
+        !event.params.value(u"parent").isUndefined())
+        return std::nullopt;
+    const QJsonValue url = event.params.value(u"url");
+    return ContextEvent{*kind, context.toUtf8(),
+                        url.isString() ? std::optional(TabSnapshot::clip(url.toString()))
+                                       : std::nullopt};
 }
 
 } // namespace BidiAnswers

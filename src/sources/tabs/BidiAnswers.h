@@ -13,13 +13,16 @@
 // to a browser, so every function can be fed whatever came over the socket.
 namespace BidiAnswers {
 
-// One message: an answer carries the id of the command it answers, an event none.
+// One message: an answer carries the id of the command it answers, an event none but its
+// method and parameters.
 struct Message
 {
     std::optional<qint64> id;
     bool success = false;
     QString error;
     QJsonObject result;
+    QString method;
+    QJsonObject params;
 };
 
 // Nothing when the text is not a JSON object, which no browser sends.
@@ -53,5 +56,26 @@ std::optional<QList<BrowserPage>> contexts(const Message &answer, qsizetype limi
 // The clipped string that a script.evaluate answer gives; nothing when the command failed, the
 // script threw or its result is no string.
 std::optional<QString> evaluatedText(const Message &answer);
+
+// The browsingContext events a session subscribes to.
+QStringList contextEvents();
+
+// What a browsingContext event tells of a context: it opened (top-level ones only), started a
+// navigation, has its document parsed or loaded, or went. An address comes clipped. Nothing for
+// any other message.
+struct ContextEvent
+{
+    enum class Kind
+    {
+        Created,
+        Navigating,
+        Loaded,
+        Destroyed,
+    };
+    Kind kind = Kind::Created;
+    QByteArray context;
+    std::optional<QString> url;
+};
+std::optional<ContextEvent> contextEvent(const Message &event);
 
 } // namespace BidiAnswers

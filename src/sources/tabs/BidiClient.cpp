@@ -2,9 +2,12 @@
 
 #include "sources/TabSnapshot.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkProxy>
 #include <QNetworkRequest>
+
+#include <algorithm>
 
 namespace {
 
@@ -44,7 +47,6 @@ BidiClient::BidiClient(const DebugEndpoint &endpoint, TabSnapshot &snapshot,
     m_requestTimer.setSingleShot(true);
     connect(&m_requestTimer, &QTimer::timeout, this, &BidiClient::fail);
     m_refreshTimer.setSingleShot(true);
-    m_refreshTimer.setInterval(settings.refreshIntervalMs);
     connect(&m_refreshTimer, &QTimer::timeout, this, [this] {
         m_reading = Reading::Tree;
         sendNext();
@@ -128,31 +130,111 @@ void BidiClient::sendNext()
              [](const BidiAnswers::Message &) {});
         return;
     }
+    if (!m_titleReads.isEmpty()) {
+        const QByteArray context = m_titleReads.takeFirst();
+        readTitle(context, [this, context](const BidiAnswers::Message &answer) {
+            const std::optional<QString> title = BidiAnswers::evaluatedText(answer);
+            const auto tab =
+                std::find_if(m_current.begin(), m_current.end(),
+                             [&](const BrowserPage &page) { return page.handle.id == context; });
+            if (!title || tab == m_current.end() || tab->pageName == title)
+                return;
+            tab->pageName = *title;
+            m_touched.insert(context);
+            if (m_published)
+                m_snapshot.publish(m_endpoint.port, m_endpoint.pid, m_current);
+        });
+        return;
+    }
     switch (m_reading) {
     case Reading::Idle:
         return;
+    case Reading::Subscribe:
+        send(u"session.subscribe"_qs,
+             {{u"events"_qs, QJsonArray::fromStringList(BidiAnswers::contextEvents())}},
+             [this](const BidiAnswers::Message &answer) {
+                 m_subscribed = answer.success;
+                 m_reading = Reading::Tree;
+             });
+        return;
     case Reading::Tree:
+        m_touched.clear();
         send(u"browsingContext.getTree"_qs, {{u"maxDepth"_qs, 0}},
              [this](const BidiAnswers::Message &answer) { treeAnswered(answer); });
         return;
     case Reading::Titles:
         if (m_nextTitle < m_pages.size()) {
-            const QJsonObject target{
-                {u"context"_qs, QString::fromUtf8(m_pages[m_nextTitle].handle.id)},
-                {u"sandbox"_qs, sandboxName},
-            };
-            send(u"script.evaluate"_qs,
-                 {{u"expression"_qs, titleExpression},
-                  {u"target"_qs, target},
-                  {u"awaitPromise"_qs, false}},
-                 [this](const BidiAnswers::Message &answer) { titleAnswered(answer); });
+            readTitle(m_pages[m_nextTitle].handle.id,
+                      [this](const BidiAnswers::Message &answer) { titleAnswered(answer); });
             return;
         }
-        m_snapshot.publish(m_endpoint.port, m_endpoint.pid, std::exchange(m_pages, {}));
-        m_reading = Reading::Idle;
-        m_refreshTimer.start();
+        readingDone();
         return;
     }
+}
+
+void BidiClient::readTitle(const QByteArray &context, Handler handler)
+{
+    const QJsonObject target{{u"context"_qs, QString::fromUtf8(context)},
+                             {u"sandbox"_qs, sandboxName}};
+    send(u"script.evaluate"_qs,
+         {{u"expression"_qs, titleExpression}, {u"target"_qs, target}, {u"awaitPromise"_qs, false}},
+         std::move(handler));
+}
+
+// What events told during the reading wins over what the reading found.
+void BidiClient::readingDone()
+{
+    QList<BrowserPage> tabs;
+    const auto current = [this](const QByteArray &id) {
+        return std::find_if(m_current.cbegin(), m_current.cend(),
+                            [&](const BrowserPage &page) { return page.handle.id == id; });
+    };
+    for (const BrowserPage &page : std::exchange(m_pages, {})) {
+        if (!m_touched.remove(page.handle.id))
+            tabs.append(page);
+        else if (const auto told = current(page.handle.id); told != m_current.cend())
+            tabs.append(*told);
+    }
+    for (const QByteArray &id : std::as_const(m_touched)) {
+        if (const auto told = current(id); told != m_current.cend() && tabs.size() < kMaxRows)
+            tabs.append(*told);
+    }
+    m_touched.clear();
+    m_current = tabs;
+    m_published = true;
+    m_snapshot.publish(m_endpoint.port, m_endpoint.pid, std::move(tabs));
+    m_reading = Reading::Idle;
+    m_refreshTimer.start(m_subscribed ? m_settings.resyncIntervalMs : m_settings.refreshIntervalMs);
+}
+
+void BidiClient::eventReceived(const BidiAnswers::ContextEvent &event)
+{
+    using Kind = BidiAnswers::ContextEvent::Kind;
+    const auto tab = std::find_if(m_current.begin(), m_current.end(), [&](const BrowserPage &page) {
+        return page.handle.id == event.context;
+    });
+    if (event.kind == Kind::Created) {
+        if (tab != m_current.end() || m_current.size() >= kMaxRows)
+            return;
+        m_current.append(BrowserPage{std::nullopt, event.url, WindowHandle{0, event.context}});
+    } else if (tab == m_current.end()) {
+        // A frame, or a tab that went.
+        return;
+    } else if (event.kind == Kind::Destroyed) {
+        m_current.erase(tab);
+    } else {
+        // The title read before a navigation is the page's that is leaving.
+        if (event.kind == Kind::Navigating)
+            tab->pageName.reset();
+        if (event.url)
+            tab->address = event.url;
+        if (event.kind == Kind::Loaded && !m_titleReads.contains(event.context))
+            m_titleReads.append(event.context);
+    }
+    m_touched.insert(event.context);
+    if (m_published)
+        m_snapshot.publish(m_endpoint.port, m_endpoint.pid, m_current);
 }
 
 void BidiClient::received(const QString &text)
@@ -162,7 +244,13 @@ void BidiClient::received(const QString &text)
     const std::optional<BidiAnswers::Message> message = BidiAnswers::parse(text);
     if (!message)
         return fail();
-    // Events, and answers to requests given up on, are not for the request in flight.
+    if (const std::optional<BidiAnswers::ContextEvent> event =
+            BidiAnswers::contextEvent(*message)) {
+        if (m_session)
+            eventReceived(*event);
+        return sendNext();
+    }
+    // Answers to requests given up on are not for the request in flight.
     if (!m_inFlight || !BidiAnswers::answers(*message, *m_inFlight))
         return;
     m_requestTimer.stop();
@@ -186,7 +274,7 @@ void BidiClient::sessionAnswered(const BidiAnswers::Message &answer)
     // windows are closed.
     if (!session.processId || *session.processId != m_endpoint.pid)
         return fail();
-    m_reading = Reading::Tree;
+    m_reading = Reading::Subscribe;
 }
 
 void BidiClient::treeAnswered(const BidiAnswers::Message &answer)

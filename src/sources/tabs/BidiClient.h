@@ -5,6 +5,7 @@
 #include "sources/tabs/TabClient.h"
 
 #include <QJsonObject>
+#include <QSet>
 #include <QTimer>
 #include <QWebSocket>
 
@@ -12,10 +13,14 @@
 #include <optional>
 
 // One Firefox through WebDriver BiDi on 127.0.0.1: a session of our own (session.new, which is
-// also the check that the endpoint is a live browser), then again and again the top-level
-// browsing contexts with their addresses and, one by one, their titles, read in a sandbox so
-// that no script of the page sees or changes the reading. One request is in flight at a time;
-// a tab to close goes before the rest of a reading.
+// also the check that the endpoint is a live browser), subscribed to the events of browsing
+// contexts, then now and then the top-level browsing contexts with their addresses and, one by
+// one, their titles, read in a sandbox so that no script of the page sees or changes the
+// reading. Between readings, a context that opens or navigates is listed with its address at
+// once, and its title is read as soon as its document is parsed and again once it has loaded.
+// A browser that refuses the subscription is read again and again instead. One request is in
+// flight at a time: a tab to close goes first, then titles that events asked for, then the rest
+// of a reading.
 class BidiClient : public TabClient
 {
     Q_OBJECT
@@ -36,6 +41,7 @@ private:
     enum class Reading
     {
         Idle,
+        Subscribe,
         Tree,
         Titles,
     };
@@ -46,6 +52,9 @@ private:
     void sessionAnswered(const BidiAnswers::Message &answer);
     void treeAnswered(const BidiAnswers::Message &answer);
     void titleAnswered(const BidiAnswers::Message &answer);
+    void readTitle(const QByteArray &context, Handler handler);
+    void eventReceived(const BidiAnswers::ContextEvent &event);
+    void readingDone();
     void endSessionAndClose();
     void lost();
     void fail();
@@ -65,4 +74,12 @@ private:
     Reading m_reading = Reading::Idle;
     QList<BrowserPage> m_pages;
     qsizetype m_nextTitle = 0;
+    bool m_subscribed = false;
+    bool m_published = false;
+    // The tabs as published last, kept up to date by the events.
+    QList<BrowserPage> m_current;
+    // The contexts that events changed since the reading under way began: the events know
+    // better than the reading.
+    QSet<QByteArray> m_touched;
+    QList<QByteArray> m_titleReads;
 };

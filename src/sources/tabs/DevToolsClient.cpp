@@ -1,21 +1,51 @@
 #include "sources/tabs/DevToolsClient.h"
 
 #include "sources/TabSnapshot.h"
-#include "sources/tabs/DevToolsAnswers.h"
 
+#include <QJsonDocument>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 
+#include <algorithm>
+
+namespace {
+
+// How long after a tab changed its tabs are read at the polling pace: long enough for the page
+// to set its title, short enough that an idle browser is only read now and then.
+constexpr int settleMs = 3000;
+
+} // namespace
+
 DevToolsClient::DevToolsClient(const DebugEndpoint &endpoint, TabSnapshot &snapshot,
                                const TabSourceSettings &settings)
-    : TabClient(endpoint, snapshot, settings), m_network(this), m_refreshTimer(this)
+    : TabClient(endpoint, snapshot, settings), m_network(this), m_refreshTimer(this),
+      // No origin: Chromium refuses WebSocket upgrades from origins it was not told to allow.
+      m_socket(QString(), QWebSocketProtocol::VersionLatest, this), m_requestTimer(this)
 {
     // Loopback only: no proxy, and no redirect is ever followed.
     m_network.setProxy(QNetworkProxy::NoProxy);
     m_network.setAutoDeleteReplies(true);
     m_refreshTimer.setSingleShot(true);
-    m_refreshTimer.setInterval(settings.refreshIntervalMs);
-    connect(&m_refreshTimer, &QTimer::timeout, this, &DevToolsClient::refresh);
+    connect(&m_refreshTimer, &QTimer::timeout, this,
+            [this] { m_subscribed ? resync() : refresh(); });
+
+    m_socket.setProxy(QNetworkProxy::NoProxy);
+    m_socket.setMaxAllowedIncomingMessageSize(static_cast<quint64>(settings.maxAnswerBytes));
+    m_socket.setMaxAllowedIncomingFrameSize(static_cast<quint64>(settings.maxAnswerBytes));
+    connect(&m_socket, &QWebSocket::connected, this, [this] {
+        command(u"Target.setDiscoverTargets"_qs, {{u"discover"_qs, true}},
+                [this](const DevToolsAnswers::Message &answer) { subscribed(answer); });
+    });
+    connect(&m_socket, &QWebSocket::textMessageReceived, this, &DevToolsClient::received);
+    connect(&m_socket, &QWebSocket::disconnected, this, &DevToolsClient::socketLost);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    connect(&m_socket, &QWebSocket::errorOccurred, this, &DevToolsClient::socketLost);
+#else
+    connect(&m_socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+            &DevToolsClient::socketLost);
+#endif
+    m_requestTimer.setSingleShot(true);
+    connect(&m_requestTimer, &QTimer::timeout, this, &DevToolsClient::fail);
 }
 
 void DevToolsClient::start()
@@ -64,7 +94,14 @@ void DevToolsClient::checked(const std::optional<QByteArray> &body)
 {
     if (!body || !DevToolsAnswers::isBrowser(*body, m_endpoint.browserTarget))
         return fail();
-    refresh();
+    const QByteArray path = DevToolsAnswers::browserSocketPath(*body);
+    if (path.isEmpty())
+        return poll();
+    // The handshake counts as a request: a port that takes the connection and then says nothing
+    // is cut off like a browser that stops answering.
+    m_requestTimer.start(m_settings.requestTimeoutMs);
+    m_socket.open(QUrl::fromEncoded("ws://127.0.0.1:" + QByteArray::number(m_endpoint.port) + path,
+                                    QUrl::StrictMode));
 }
 
 void DevToolsClient::refresh()
@@ -80,7 +117,113 @@ void DevToolsClient::listed(const std::optional<QByteArray> &body)
     if (!pages)
         return fail();
     m_snapshot.publish(m_endpoint.port, m_endpoint.pid, std::move(*pages));
-    m_refreshTimer.start();
+    m_refreshTimer.start(m_settings.refreshIntervalMs);
+}
+
+void DevToolsClient::command(const QString &method, const QJsonObject &params,
+                             CommandHandler handler)
+{
+    const qint64 id = m_nextId++;
+    m_inFlight = id;
+    m_handler = std::move(handler);
+    const QJsonObject message{{u"id"_qs, id}, {u"method"_qs, method}, {u"params"_qs, params}};
+    m_socket.sendTextMessage(
+        QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+    m_requestTimer.start(m_settings.requestTimeoutMs);
+}
+
+void DevToolsClient::received(const QString &text)
+{
+    if (m_failed || m_polling)
+        return;
+    const std::optional<DevToolsAnswers::Message> message = DevToolsAnswers::parse(text);
+    if (!message)
+        return fail();
+    if (const std::optional<DevToolsAnswers::TabChange> change =
+            DevToolsAnswers::tabChange(*message))
+        return apply(*change);
+    // Answers to commands given up on are not for the one in flight.
+    if (!message->id || message->id != m_inFlight)
+        return;
+    m_requestTimer.stop();
+    m_inFlight.reset();
+    std::exchange(m_handler, {})(*message);
+}
+
+// The browser tells of every target it has before it answers, so the tabs are all known now.
+void DevToolsClient::subscribed(const DevToolsAnswers::Message &answer)
+{
+    if (!answer.success)
+        return poll();
+    m_subscribed = true;
+    m_snapshot.publish(m_endpoint.port, m_endpoint.pid, m_tabs);
+    m_refreshTimer.start(m_settings.resyncIntervalMs);
+}
+
+// Events and answers come in the order the browser made them, so the answer is the whole truth
+// at its place among the events.
+void DevToolsClient::resync()
+{
+    command(u"Target.getTargets"_qs, {}, [this](const DevToolsAnswers::Message &answer) {
+        std::optional<QList<BrowserPage>> tabs = DevToolsAnswers::targets(answer);
+        if (!tabs)
+            return fail();
+        m_tabs = std::move(*tabs);
+        m_snapshot.publish(m_endpoint.port, m_endpoint.pid, m_tabs);
+        m_refreshTimer.start(m_settling.hasExpired() ? m_settings.resyncIntervalMs
+                                                     : m_settings.refreshIntervalMs);
+    });
+}
+
+// Chromium tells of a tab's address as it navigates, but not of the title its page sets then.
+void DevToolsClient::settle()
+{
+    m_settling.setRemainingTime(settleMs);
+    if (m_refreshTimer.remainingTime() > m_settings.refreshIntervalMs)
+        m_refreshTimer.start(m_settings.refreshIntervalMs);
+}
+
+void DevToolsClient::apply(const DevToolsAnswers::TabChange &change)
+{
+    const auto tab = std::find_if(m_tabs.begin(), m_tabs.end(), [&](const BrowserPage &page) {
+        return page.handle.id == change.id;
+    });
+    if (!change.page && tab == m_tabs.end())
+        return;
+    if (!change.page)
+        m_tabs.erase(tab);
+    else if (tab != m_tabs.end())
+        *tab = *change.page;
+    else if (m_tabs.size() < kMaxRows)
+        m_tabs.append(*change.page);
+    else
+        return;
+    if (!m_subscribed)
+        return;
+    m_snapshot.publish(m_endpoint.port, m_endpoint.pid, m_tabs);
+    settle();
+}
+
+// A socket lost before the browser agreed to tell of its targets leaves the HTTP endpoints; one
+// lost afterwards is a browser that went or sent too much.
+void DevToolsClient::socketLost()
+{
+    if (m_failed || m_polling)
+        return;
+    if (m_subscribed)
+        return fail();
+    poll();
+}
+
+void DevToolsClient::poll()
+{
+    m_polling = true;
+    m_requestTimer.stop();
+    m_inFlight.reset();
+    m_tabs.clear();
+    if (m_socket.state() != QAbstractSocket::UnconnectedState)
+        m_socket.abort();
+    refresh();
 }
 
 void DevToolsClient::fail()
@@ -89,5 +232,7 @@ void DevToolsClient::fail()
         return;
     m_failed = true;
     m_refreshTimer.stop();
+    m_requestTimer.stop();
+    m_socket.abort();
     emit failed();
 }

@@ -4,6 +4,11 @@ TabSource::TabSource(DebugEndpoint::Kind kind, TabWatcher::ClientFactory factory
                      const TabSourceSettings &settings)
     : m_watcher(new TabWatcher(kind, m_snapshot, settings, std::move(factory)))
 {
+    // One queued call stands for every change published until it runs.
+    m_snapshot.setChangeListener([this] {
+        QMetaObject::invokeMethod(
+            &m_reports, [this] { reportPages(m_snapshot.takeChanged()); }, Qt::QueuedConnection);
+    });
     m_watcher->moveToThread(&m_thread);
     QObject::connect(&m_thread, &QThread::started, m_watcher, &TabWatcher::start);
     QObject::connect(&m_thread, &QThread::finished, m_watcher, &QObject::deleteLater);

@@ -11,6 +11,8 @@
 // A backend that lists every tab of the browsers started with remote debugging, each tab with
 // its title and address, and closes one tab on request. The browsers are found and read on a
 // thread of the backend's own; a walk copies what was read last and never waits on a browser.
+// Tabs that opened or changed are reported on the thread that made the source, as soon as they
+// are read.
 class TabSource : public BrowserWindowSource
 {
 public:
@@ -37,6 +39,8 @@ protected:
 
 private:
     TabSnapshot m_snapshot;
+    // Lives on the thread that made the source, where reports are made.
+    QObject m_reports;
     QThread m_thread;
     TabWatcher *m_watcher = nullptr;
 };

@@ -16,6 +16,9 @@ struct TabSourceSettings
     // The pause between the end of one reading of a browser's tabs and the start of the next.
     // With the tick's 500 ms it keeps a new title within a second of its closing.
     int refreshIntervalMs = 150;
+    // A browser that tells of its tabs as they change is read whole this often all the same:
+    // the reading shows that it still answers, and catches what it did not tell.
+    int resyncIntervalMs = 2000;
     // A browser that leaves a request unanswered this long has stopped answering.
     int requestTimeoutMs = 2000;
     // Firefox answers session.new only once it has finished starting, which takes seconds on
