@@ -121,9 +121,12 @@ void TestBrowsers::matchingWindowsAndTabsAreClosedAndNoOther()
     QCOMPARE(program.form->sb->textFormat(), Qt::PlainText);
 
     // Keywords come once the tabs are listed one by one: until then the window stands for
-    // them, and a match would close it whole.
+    // them, and a match would close it whole. A page closed before its script ran could not
+    // tell the server it went.
     QTRY_COMPARE_WITH_TIMEOUT(program.addresses(), (QSet{garden, byTitle, byAddress, cafe}),
                               startTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(m_pages.isShown(byTitle) && m_pages.isShown(byAddress),
+                             startTimeoutMs);
     program.addKeyword(u"RouLette"_qs);
     program.addKeyword(u"PUB-ZONE"_qs);
     QTRY_VERIFY_WITH_TIMEOUT(m_pages.isGone(byTitle) && m_pages.isGone(byAddress), scanTimeoutMs);

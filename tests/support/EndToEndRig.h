@@ -70,6 +70,8 @@ public:
     }
     void openFromPage(const QStringList &addresses) { m_toOpen += addresses; }
     bool isGone(const QString &address) const { return m_gone.contains(QUrl(address).path()); }
+    // Whether the page ran its script, so that closing it now tells the server it went.
+    bool isShown(const QString &address) const { return m_shown.contains(QUrl(address).path()); }
 
 private:
     // One request per connection. sendBeacon still reaches the server from a closing page.
@@ -81,12 +83,15 @@ private:
         const QString path = QUrl(QString::fromLatin1(request.split(' ').value(1))).path();
         if (path.startsWith(u"/gone/"))
             m_gone.insert(path.mid(5));
+        else if (path.startsWith(u"/shown/"))
+            m_shown.insert(path.mid(6));
         QByteArray body;
         if (m_titles.contains(path))
             body = "<!doctype html><meta charset=\"utf-8\"><title>" +
                    m_titles.value(path).toHtmlEscaped().toUtf8() +
                    "</title><p>Vexlor test page<script>addEventListener('pagehide', () => "
-                   "navigator.sendBeacon('/gone' + location.pathname));" +
+                   "navigator.sendBeacon('/gone' + location.pathname)); "
+                   "navigator.sendBeacon('/shown' + location.pathname);" +
                    (path.endsWith(u"/opener")
                         ? "(async function poll() { try { const answer = await fetch('/to-open', "
                           "{cache: 'no-store'}); for (const address of (await answer.text())"
@@ -107,6 +112,7 @@ private:
     QTcpServer m_server;
     QHash<QString, QString> m_titles; // by decoded path, as the sets below
     QSet<QString> m_gone;
+    QSet<QString> m_shown;
     QStringList m_toOpen;
 };
 
