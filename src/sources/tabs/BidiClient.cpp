@@ -36,13 +36,7 @@ BidiClient::BidiClient(const DebugEndpoint &endpoint, TabSnapshot &snapshot,
         m_requestTimer.start(m_settings.sessionTimeoutMs);
     });
     connect(&m_socket, &QWebSocket::textMessageReceived, this, &BidiClient::received);
-    connect(&m_socket, &QWebSocket::disconnected, this, &BidiClient::lost);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
-    connect(&m_socket, &QWebSocket::errorOccurred, this, &BidiClient::lost);
-#else
-    connect(&m_socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
-            &BidiClient::lost);
-#endif
+    onSocketLoss(m_socket, &BidiClient::lost);
 
     m_requestTimer.setSingleShot(true);
     connect(&m_requestTimer, &QTimer::timeout, this, &BidiClient::fail);

@@ -1,6 +1,7 @@
 #include "sources/tabs/DevToolsAnswers.h"
 
 #include "sources/TabSnapshot.h"
+#include "sources/tabs/SocketMessages.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -70,16 +71,12 @@ QByteArray browserSocketPath(const QByteArray &body)
 
 std::optional<Message> parse(const QString &text)
 {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    const std::optional<QJsonObject> parsed = SocketMessages::object(text);
+    if (!parsed)
         return std::nullopt;
-    const QJsonObject object = document.object();
+    const QJsonObject &object = *parsed;
     Message message;
-    // The ids we send are positive integers; any other id can answer none of them.
-    const qint64 id = object.value(u"id").toInteger(-1);
-    if (id >= 0)
-        message.id = id;
+    message.id = SocketMessages::commandId(object);
     message.success = object.contains(u"result") && !object.contains(u"error");
     message.method = object.value(u"method").toString();
     message.body = object.value(message.id ? u"result" : u"params").toObject();

@@ -37,13 +37,7 @@ DevToolsClient::DevToolsClient(const DebugEndpoint &endpoint, TabSnapshot &snaps
                 [this](const DevToolsAnswers::Message &answer) { subscribed(answer); });
     });
     connect(&m_socket, &QWebSocket::textMessageReceived, this, &DevToolsClient::received);
-    connect(&m_socket, &QWebSocket::disconnected, this, &DevToolsClient::socketLost);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
-    connect(&m_socket, &QWebSocket::errorOccurred, this, &DevToolsClient::socketLost);
-#else
-    connect(&m_socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
-            &DevToolsClient::socketLost);
-#endif
+    onSocketLoss(m_socket, &DevToolsClient::socketLost);
     m_requestTimer.setSingleShot(true);
     connect(&m_requestTimer, &QTimer::timeout, this, &DevToolsClient::fail);
 }

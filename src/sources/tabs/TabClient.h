@@ -4,6 +4,7 @@
 #include "sources/tabs/TabSourceSettings.h"
 
 #include <QObject>
+#include <QWebSocket>
 
 class TabSnapshot;
 
@@ -35,6 +36,19 @@ signals:
     void stopped();
 
 protected:
+    // Calls lost() when the socket closes or fails, whichever way it went.
+    template <typename Client>
+    void onSocketLoss(QWebSocket &socket, void (Client::*lost)())
+    {
+        connect(&socket, &QWebSocket::disconnected, static_cast<Client *>(this), lost);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+        connect(&socket, &QWebSocket::errorOccurred, static_cast<Client *>(this), lost);
+#else
+        connect(&socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error),
+                static_cast<Client *>(this), lost);
+#endif
+    }
+
     DebugEndpoint m_endpoint;
     TabSnapshot &m_snapshot;
     TabSourceSettings m_settings;
