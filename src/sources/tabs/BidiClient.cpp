@@ -1,6 +1,7 @@
 #include "sources/tabs/BidiClient.h"
 
 #include "sources/TabSnapshot.h"
+#include "sources/tabs/SocketMessages.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -96,9 +97,7 @@ void BidiClient::send(const QString &method, const QJsonObject &params, Handler 
     const qint64 id = m_nextId++;
     m_inFlight = id;
     m_handler = std::move(handler);
-    const QJsonObject command{{u"id"_qs, id}, {u"method"_qs, method}, {u"params"_qs, params}};
-    m_socket.sendTextMessage(
-        QString::fromUtf8(QJsonDocument(command).toJson(QJsonDocument::Compact)));
+    m_socket.sendTextMessage(SocketMessages::command(id, method, params));
     m_requestTimer.start(m_settings.requestTimeoutMs);
 }
 

@@ -1,6 +1,7 @@
 #include "sources/tabs/DevToolsClient.h"
 
 #include "sources/TabSnapshot.h"
+#include "sources/tabs/SocketMessages.h"
 
 #include <QJsonDocument>
 #include <QNetworkProxy>
@@ -120,9 +121,7 @@ void DevToolsClient::command(const QString &method, const QJsonObject &params,
     const qint64 id = m_nextId++;
     m_inFlight = id;
     m_handler = std::move(handler);
-    const QJsonObject message{{u"id"_qs, id}, {u"method"_qs, method}, {u"params"_qs, params}};
-    m_socket.sendTextMessage(
-        QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+    m_socket.sendTextMessage(SocketMessages::command(id, method, params));
     m_requestTimer.start(m_settings.requestTimeoutMs);
 }
 

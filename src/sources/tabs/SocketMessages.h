@@ -26,4 +26,11 @@ inline std::optional<qint64> commandId(const QJsonObject &message)
     return id >= 0 ? std::optional<qint64>(id) : std::nullopt;
 }
 
+// The text of the command with that id, as both protocols take it.
+inline QString command(qint64 id, const QString &method, const QJsonObject &params)
+{
+    const QJsonObject message{{u"id"_qs, id}, {u"method"_qs, method}, {u"params"_qs, params}};
+    return QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
+}
+
 } // namespace SocketMessages
