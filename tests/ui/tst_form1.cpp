@@ -1,4 +1,5 @@
 #include "desktop/QtDialogs.h"
+#include "platform/Limits.h"
 #include "support/ListRows.h"
 #include "support/TestWindow.h"
 
@@ -12,6 +13,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <optional>
+
 class TestForm1 : public QObject
 {
     Q_OBJECT
@@ -21,6 +24,8 @@ private slots:
     void cleanup();
     void topButtonsTakeClicksOverTheirWholeFaceAndStatusStaysInView();
     void keywordListSelectsOneRowAtATime();
+    void keywordButtonsChangeTheListOrSayWhyNot_data();
+    void keywordButtonsChangeTheListOrSayWhyNot();
     void reportedPagesAreMatchedOnlyWhileTheFilterRuns();
     void modifyDialogShowsTheKeywordAsPlainText();
     void reopenOpensOnlyWebAddresses_data();
@@ -75,6 +80,58 @@ void TestForm1::keywordListSelectsOneRowAtATime()
     QTest::mouseClick(rows, Qt::LeftButton, {}, rowCentre(2));
     QTest::mouseClick(rows, Qt::LeftButton, Qt::ControlModifier, rowCentre(1));
     QCOMPARE(m_form->ListView3->selectedItems(), {m_form->ListView3->topLevelItem(1)});
+}
+
+void TestForm1::keywordButtonsChangeTheListOrSayWhyNot_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("full");
+    QTest::addColumn<std::optional<QString>>("answer"); // nothing plays Cancel
+    QTest::addColumn<QStringList>("keywords");          // the last rows afterwards
+    QTest::addColumn<int>("warnings");
+    const QStringList kept{"a", "b"};
+    QTest::newRow("add appends") << "Command5" << false << std::optional<QString>("pub")
+                                 << QStringList{"a", "b", "pub"} << 0;
+    QTest::newRow("add, no statistics folder: said, keyword kept")
+        << "Command5" << false << std::optional<QString>("pub") << QStringList{"a", "b", "pub"}
+        << 1;
+    QTest::newRow("add cancelled") << "Command5" << false << std::optional<QString>() << kept << 0;
+    QTest::newRow("add with a quote")
+        << "Command5" << false << std::optional<QString>("a\"b") << kept << 1;
+    QTest::newRow("add to a full list")
+        << "Command5" << true << std::optional<QString>("pub") << kept << 1;
+    QTest::newRow("modify renames the selected row")
+        << "Command7" << false << std::optional<QString>("c") << QStringList{"a", "c"} << 0;
+    QTest::newRow("modify to nothing")
+        << "Command7" << false << std::optional<QString>("") << kept << 0;
+    QTest::newRow("modify with a line break")
+        << "Command7" << false << std::optional<QString>("c\nd") << kept << 1;
+    QTest::newRow("delete removes the selected row")
+        << "Command8" << false << std::optional<QString>() << QStringList{"a"} << 0;
+}
+
+void TestForm1::keywordButtonsChangeTheListOrSayWhyNot()
+{
+    QFETCH(QString, button);
+    QFETCH(bool, full);
+    QFETCH(std::optional<QString>, answer);
+    QFETCH(QStringList, keywords);
+    QFETCH(int, warnings);
+    QList<QStringList> rows(full ? kMaxRows - 2 : 0, QStringList{"x"});
+    rows.append({QStringList{"a"}, QStringList{"b"}});
+    setRows(m_form->ListView3, rows);
+    if (!QByteArray(QTest::currentDataTag()).contains("no statistics"))
+        QDir(m_window->appFolder()).mkdir("stat");
+    m_form->ListView3->setCurrentItem(m_form->ListView3->topLevelItem(rows.size() - 1));
+    if (button != "Command8")
+        m_window->dialogs.answer(answer);
+    m_form->findChild<QPushButton *>(button)->click();
+    const QStringList after = column(m_form->ListView3, 0);
+    QCOMPARE(after.mid(rows.size() - 2), keywords);
+    QCOMPARE(after.size(), rows.size() - 2 + keywords.size());
+    QCOMPARE(m_window->dialogs.m_shown.size() - (button == "Command8" ? 0 : 1), warnings);
+    const bool added = keywords.contains("pub") && warnings == 0;
+    QCOMPARE(column(m_form->ListView2, 1), added ? QStringList{"pub"} : QStringList());
 }
 
 void TestForm1::reportedPagesAreMatchedOnlyWhileTheFilterRuns()
