@@ -68,7 +68,7 @@ QString keyword(Random &random, const ScanRig &side)
     return random.text(3);
 }
 
-// The edits of the lists, pages and selection made between two ticks. Each side draws from a
+// The edits of the lists, pages, sound box and selection made between two ticks. Each side draws from a
 // generator of its own with the same seed, so both make the same edit.
 const QList<std::function<void(ScanRig &, Random &)>> kEdits = {
     [](ScanRig &s, Random &r) {
@@ -87,6 +87,8 @@ const QList<std::function<void(ScanRig &, Random &)>> kEdits = {
     },
     [](ScanRig &s, Random &r) { delete s.ListView2.takeTopLevelItem(r.row(s.ListView2)); },
     [](ScanRig &s, Random &r) { randomPages(r.generate(), s.source); },
+    // The sound plays only while its box is ticked, not while it is unticked or partly ticked.
+    [](ScanRig &s, Random &r) { s.Check1.setCheckState(Qt::CheckState(r.below(3))); },
     [](ScanRig &s, Random &r) {
         s.ListView1.clearSelection();
         if (QTreeWidgetItem *row = s.ListView1.topLevelItem(r.row(s.ListView1)))
