@@ -55,13 +55,14 @@ void TestDataFiles::recordsBeyondTheRowCapAreKeptAtTheEndOfTheFile()
 {
     QTemporaryDir dir;
     const QByteArray keywords = keywordFile(kMaxRows + 3, "mot");
-    QByteArray statistics;
+    QByteArray statistics = writeRecord({QStringLiteral("café"), QStringLiteral("3")});
     for (int i = 0; i < kMaxRows + 2; ++i)
         statistics += writeRecord({QStringLiteral("mot %1").arg(i), QString::number(i % 7)});
     // A hand-edited file may end without a line break.
     statistics.chop(2);
     writeAll(keywordFilePath(dir.path()), keywords);
-    writeAll(statisticsFilePath(dir.path()), statistics);
+    // A file made on Windows, in its code page, is read so and written back as UTF-8.
+    writeAll(statisticsFilePath(dir.path()), QByteArray(statistics).replace("\xc3\xa9", "\xe9"));
     QTreeWidget keywordList, statisticsList;
     QVERIFY(LoadKeywordFile(dir.path(), &keywordList));
     QVERIFY(LoadStatisticsFile(dir.path(), &statisticsList));
