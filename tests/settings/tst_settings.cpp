@@ -4,6 +4,7 @@
 #include "support/TestFiles.h"
 #include "support/TestWindow.h"
 
+#include <QCheckBox>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -159,6 +160,11 @@ void TestSettings::tickingWritesOneEntryThatSessionsRun()
     // The desktop's own launcher runs the command as a session would.
     QCOMPARE(runTool("gio", {"launch", entry}), QByteArray());
     QTRY_VERIFY_WITH_TIMEOUT(readBytes(marker) == "started\n", 10000);
+    if (folder != "app")
+        return;
+    // Unticking takes the entry away from every session.
+    m_window->form->Check3->click();
+    QVERIFY(!QFile::exists(entry));
 }
 
 QTEST_MAIN(TestSettings)
