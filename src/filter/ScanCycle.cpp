@@ -13,6 +13,8 @@ namespace {
 
 // The handle of the page a row of the open-pages list was built from.
 constexpr int kHandleRole = Qt::UserRole;
+// Texts remembered as matching nothing: a full list of pages four times over.
+constexpr qsizetype kMaxUnmatched = 4 * qsizetype(kMaxRows);
 
 } // namespace
 
@@ -38,7 +40,6 @@ void ScanCycle::tick()
 
     // By page, then by keyword row, as a test of every pair in that order would find them. The
     // keyword list does not change during a tick: nothing here yields to the event loop.
-    KeywordMatcher &matcher = keywordMatcher();
     for (int i = 0; i < windowCount; ++i) {
         const QTreeWidgetItem *row = windows->topLevelItem(i);
         // The close request goes to the page this row was built from, not to the first page
@@ -48,7 +49,7 @@ void ScanCycle::tick()
             continue;
         const QString pageName = row->text(0);
         const QString address = row->text(1);
-        for (const int j : matcher.rowsFoundIn(pageName, address)) {
+        for (const int j : rowsFoundIn(pageName, address)) {
             closeSequence(pageName, address, handle, j);
             m_tickMatched.insert(handle);
         }
@@ -57,14 +58,13 @@ void ScanCycle::tick()
 
 void ScanCycle::pagesReported(const QList<BrowserPage> &pages)
 {
-    KeywordMatcher &matcher = keywordMatcher();
     for (const BrowserPage &page : pages) {
         if (!page.handle.isValid() || m_reportMatched.contains(page.handle) ||
             m_tickMatched.contains(page.handle))
             continue;
         const QString pageName = page.pageName.value_or(QString());
         const QString address = page.address.value_or(QString());
-        for (const int j : matcher.rowsFoundIn(pageName, address)) {
+        for (const int j : rowsFoundIn(pageName, address)) {
             closeSequence(pageName, address, page.handle, j);
             m_reportMatched.insert(page.handle);
         }
@@ -81,8 +81,24 @@ KeywordMatcher &ScanCycle::keywordMatcher()
         for (int j = 0; j < count; ++j)
             words.append(keywords->topLevelItem(j)->text(0));
         m_matcher.emplace(words);
+        m_unmatched.clear();
     }
     return *m_matcher;
+}
+
+QList<int> ScanCycle::rowsFoundIn(const QString &pageName, const QString &address)
+{
+    KeywordMatcher &matcher = keywordMatcher();
+    std::pair<QString, QString> texts{pageName, address};
+    if (m_unmatched.contains(texts))
+        return {};
+    QList<int> rows = matcher.rowsFoundIn(pageName, address);
+    if (rows.isEmpty()) {
+        if (m_unmatched.size() >= kMaxUnmatched)
+            m_unmatched.clear();
+        m_unmatched.insert(std::move(texts));
+    }
+    return rows;
 }
 
 void ScanCycle::rememberSelection()

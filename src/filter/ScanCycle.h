@@ -63,6 +63,8 @@ private:
                        int keywordRow);
     void countClosing(const QString &keyword);
     KeywordMatcher &keywordMatcher();
+    // The keyword rows found in the page's name or address.
+    QList<int> rowsFoundIn(const QString &pageName, const QString &address);
 
     ScanControls m_controls;
     BrowserWindowSource &m_source;
@@ -73,6 +75,10 @@ private:
     int m_closedTotal = 0;
     ListWatch m_keywordsWatch;
     std::optional<KeywordMatcher> m_matcher;
+    // The names and addresses in which the keywords as they stand were found nowhere: pages
+    // that stay open are listed again at every tick, and need not be searched again until the
+    // keyword list changes. Bounded, since a page may retitle itself endlessly.
+    QSet<std::pair<QString, QString>> m_unmatched;
     ListWatch m_statisticsWatch;
     // Keyword -> first statistics row that names it.
     QHash<QString, int> m_statisticsRows;

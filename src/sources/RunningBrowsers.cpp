@@ -85,6 +85,15 @@ QList<qint64> processIds(const QString &procRoot)
     return pids;
 }
 
+std::optional<qint64> newestProcessId(const QString &procRoot)
+{
+    const QList<QByteArray> fields =
+        readCapped(procRoot + u"/loadavg"_qs, maxSmallFile).simplified().split(' ');
+    bool ok = false;
+    const qint64 pid = fields.size() == 5 ? fields[4].toLongLong(&ok) : 0;
+    return ok && pid > 0 ? std::optional(pid) : std::nullopt;
+}
+
 RunningBrowsers::RunningBrowsers(QString procRoot, std::optional<uint> userId, qint64 settleMs)
     : m_procRoot(std::move(procRoot)), m_userId(userId.value_or(::getuid())), m_settleMs(settleMs)
 {
@@ -94,12 +103,15 @@ RunningBrowsers::RunningBrowsers(QString procRoot, std::optional<uint> userId, q
 QList<RunningBrowser> RunningBrowsers::look()
 {
     const qint64 now = m_clock.elapsed();
+    const std::optional<qint64> newest = newestProcessId(m_procRoot);
+    const bool idsMayBeBack = !newest || !m_newestPid || *newest < *m_newestPid;
+    m_newestPid = newest;
     QHash<qint64, Process> processes;
     QList<qint64> browserPids;
     for (const qint64 pid : processIds(m_procRoot)) {
         Process process = m_processes.value(pid, Process{now});
         const QString folder = m_procRoot + u'/' + QString::number(pid);
-        if (process.browser) {
+        if (process.browser && idsMayBeBack) {
             // An id that comes back belongs to a new process, which its start time tells.
             const quint64 started = process.startTime;
             if (!readStat(folder, process.parent, process.startTime))

@@ -14,6 +14,7 @@
 //   "listen [<hex address>:]<port> <pid>..."  a listening socket on 127.0.0.1 or the address
 //                                   given, in net/tcp6 for an IPv6 one, held by those processes
 //   "rm <path>"                      a file or folder of the tree goes
+//   "newest <pid>"                  loadavg names the newest process the kernel made
 class FakeProcTree
 {
 public:
@@ -34,6 +35,8 @@ public:
             QFile::link(QString::fromUtf8(words[3]), link);
         } else if (words[0] == "listen") {
             listen(words[1].contains(':') ? words[1] : "0100007F:" + words[1], words.mid(2));
+        } else if (words[0] == "newest") {
+            write(m_root.filePath(u"loadavg"_qs), "0.00 0.00 0.00 1/1 " + words[1] + '\n');
         } else if (words[0] == "rm") {
             QFileInfo(path).isDir() ? QDir(path).removeRecursively() : QFile::remove(path);
         } else {

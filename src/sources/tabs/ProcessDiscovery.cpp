@@ -105,12 +105,26 @@ ProcessDiscovery::ProcessDiscovery(QString procRoot, std::optional<uint> userId,
 QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind)
 {
     QList<DebugEndpoint> endpoints;
-    // In the order of the ids, so that of two claims on one port the older process's wins.
-    const QList<qint64> pids = processIds(m_procRoot);
+    // When no process was made since the last look, the processes still to be watched are
+    // those of the last look: /proc need not be listed again.
+    const std::optional<qint64> newest = newestProcessId(m_procRoot);
+    const bool sameProcesses = newest && m_newestPids.value(static_cast<int>(kind)) == *newest;
+    m_newestPids.insert(static_cast<int>(kind), newest.value_or(0));
+    QList<qint64> pids;
+    if (sameProcesses) {
+        for (auto seen = m_seen.cbegin(); seen != m_seen.cend(); ++seen) {
+            if (seen.key().second == static_cast<int>(kind) && !seen->settled)
+                pids.append(seen.key().first);
+        }
+        std::sort(pids.begin(), pids.end());
+    } else {
+        pids = processIds(m_procRoot);
+    }
 
+    // In the order of the ids, so that of two claims on one port the older process's wins.
     const qint64 now = m_clock.elapsed();
     QSet<SeenKey> listed;
-    for (const qint64 pid : pids) {
+    for (const qint64 pid : std::as_const(pids)) {
         const SeenKey key{pid, static_cast<int>(kind)};
         listed.insert(key);
         auto seen = m_seen.find(key);
@@ -135,9 +149,10 @@ QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind)
             endpoints.append(*endpoint);
     }
     // A process id that comes back belongs to a new process.
-    m_seen.removeIf([&](const auto &entry) {
-        return entry.key().second == static_cast<int>(kind) && !listed.contains(entry.key());
-    });
+    if (!sameProcesses)
+        m_seen.removeIf([&](const auto &entry) {
+            return entry.key().second == static_cast<int>(kind) && !listed.contains(entry.key());
+        });
     return endpoints;
 }
 

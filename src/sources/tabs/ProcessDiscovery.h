@@ -76,4 +76,6 @@ private:
     qint64 m_settleMs = 0;
     QElapsedTimer m_clock;
     QHash<SeenKey, Seen> m_seen;
+    // By kind: the newest process id at that kind's last look, 0 when unknown.
+    QHash<int, qint64> m_newestPids;
 };
