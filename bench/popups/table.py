@@ -101,9 +101,11 @@ def main():
               data["count"], data["warmups_after_first_close"], data["limit_ms"]))
     for case in data["cases"]:
         gaps = [g for g in case.get("max_poll_gap_ms", []) if g is not None]
-        print("  %-22s %s to %s, load %s -> %s, largest poll gap %s%s" % (
+        print("  %-22s %s to %s, load %s -> %s, opener's largest wait between two looks at the "
+              "popup: %s at the median popup, %s at most%s" % (
             case["case"], case["started"], case["ended"][11:], case["load_before"],
-            case["load_after"], ("%.1f ms" % max(gaps)) if gaps else "—",
+            case["load_after"], ("%.0f ms" % percentile(gaps, 0.5)) if gaps else "—",
+            ("%.0f ms" % max(gaps)) if gaps else "—",
             ", error: " + case["error"] if "error" in case else ""))
 
 

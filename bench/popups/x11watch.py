@@ -14,6 +14,8 @@ NUMBER = re.compile(r"pub-zone (\d+)")
 class WindowWatch:
     def __init__(self, name):
         self.display = display.Display(name)
+        # A window may go between its creation and our first request about it.
+        self.display.set_error_handler(lambda *arguments: None)
         self.root = self.display.screen().root
         self.netName = self.display.intern_atom("_NET_WM_NAME")
         self.utf8 = self.display.intern_atom("UTF8_STRING")
