@@ -17,7 +17,7 @@ packages=(
 )
 for option in "$@"; do
     case "$option" in
-    --with-browsers) packages+=(chromium firefox-esr pulseaudio) ;;
+    --with-browsers) packages+=(chromium firefox-esr pulseaudio python3-xlib) ;;
     --with-fuzzers) packages+=(clang-14 libclang-rt-14-dev) ;;
     esac
 done
