@@ -13,6 +13,8 @@
 # Usage: bench/program-cost.sh <new bin folder> <old bin folder> [idle|tabs|all] [seconds]
 # As root it copies both builds for the user vexbench and runs as vexbench while holding
 # /work/bench.lock (or $BENCH_LOCK): the program watches every browser of its user.
+# PROFILE=<seconds> then profiles each case's new program with perf after its measurement, the
+# reports going to $PROFILE_OUT.1, .2 (program-cost-profile.1 ... by default).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -29,8 +31,31 @@ if [ "$(id -u)" -eq 0 ]; then
         >/dev/null 2>&1
     cp "$here/program-cost.sh" "$here/program-lib.sh" "$here/tab-pages.py" "$stage/"
     chmod -R a+rX "$stage"
+    # With PROFILE=<seconds>, the new program of each case is profiled by perf once measured, as
+    # root for the kernel's side.
+    mkdir -m 777 "$stage/profile"
     flock "${BENCH_LOCK:-/work/bench.lock}" runuser -u vexbench -- env -i PATH="$PATH" \
-        LANG=C.UTF-8 HOME=/nonexistent bash "$stage/program-cost.sh" "$stage/new" "$stage/old" "$@"
+        LANG=C.UTF-8 HOME=/nonexistent PROFILE="${PROFILE:-}" PROFILE_DIR="$stage/profile" \
+        bash "$stage/program-cost.sh" "$stage/new" "$stage/old" "$@" &
+    runner=$!
+    # Each profiled program leaves its pid in the folder and waits for "done".
+    profiles=0
+    while [ -n "${PROFILE:-}" ] && kill -0 "$runner" 2>/dev/null; do
+        if [ -s "$stage/profile/pid" ]; then
+            profiles=$((profiles + 1))
+            perf record -q -g -o "$stage/profile/perf.data" -p "$(cat "$stage/profile/pid")" \
+                -- sleep "$PROFILE" >&2 || true
+            rm "$stage/profile/pid"
+            touch "$stage/profile/done"
+            # Where the time is spent, then what it is spent under.
+            for view in --no-children --children; do
+                perf report -i "$stage/profile/perf.data" --stdio $view --sort dso,symbol \
+                    --percent-limit 2 -g none 2>/dev/null || true
+            done >"${PROFILE_OUT:-program-cost-profile}.$profiles"
+        fi
+        sleep 0.2
+    done
+    wait "$runner"
     exit
 fi
 
@@ -60,6 +85,14 @@ notes="$work/notes"
 : >"$notes"
 
 load() { cut -d' ' -f1-3 /proc/loadavg; }
+
+# With PROFILE set, hands a program to the profiler running as root and waits till it is done.
+profile() {
+    [ -n "${PROFILE:-}" ] || return 0
+    echo "$1" >"$PROFILE_DIR/pid"
+    wait_for $((PROFILE + 60)) test -e "$PROFILE_DIR/done" || true
+    rm -f "$PROFILE_DIR/done"
+}
 
 # Prints, one line per process, its share of one core over the period, from /proc/<pid>/stat
 # and from the scheduler: measure <seconds> <pid>...
@@ -103,6 +136,7 @@ idle_case() {
         before=$(load)
         say "$which program, idle, $windows windows: measuring for $seconds s"
         read -r ticks ns < <(measure "$seconds" "$pid")
+        if [ "$which" = new ]; then profile "$pid"; fi
         stop "$pid"
         measured[$which]="$ticks $ns"
         echo "idle, $which: $at UTC, load average $before before, $(load) after;" \
@@ -184,6 +218,7 @@ tabs_run() {
     echo "tabs, $which: $at UTC, load average $before before, $(load) after;" \
         "program, extension, host: $(head -n 3 "$dir/shares" | tr '\n' ';')" \
         "title changes a second per changing tab: $(tail -n 1 "$dir/shares")" >>"$notes"
+    if [ "$which" = new ]; then profile "$pid"; fi
     kill -- "-$group" 2>/dev/null || true
     stop "$pid"
 }
