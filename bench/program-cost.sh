@@ -43,14 +43,16 @@ if [ "$(id -u)" -eq 0 ]; then
     while [ -n "${PROFILE:-}" ] && kill -0 "$runner" 2>/dev/null; do
         if [ -s "$stage/profile/pid" ]; then
             profiles=$((profiles + 1))
-            perf record -q -g -o "$stage/profile/perf.data" -p "$(cat "$stage/profile/pid")" \
+            perf record -q --call-graph dwarf,16384 -o "$stage/profile/perf.data" -p "$(cat "$stage/profile/pid")" \
                 -- sleep "$PROFILE" >&2 || true
             rm "$stage/profile/pid"
             touch "$stage/profile/done"
-            # Where the time is spent, then what it is spent under.
-            for view in --no-children --children; do
-                perf report -i "$stage/profile/perf.data" --stdio $view --sort dso,symbol \
-                    --percent-limit 2 -g none 2>/dev/null || true
+            # Which library, then which function the time is spent in, then under.
+            for view in "--no-children --sort dso" "--no-children --sort dso,symbol" \
+                "--children --sort dso,symbol"; do
+                # shellcheck disable=SC2086
+                perf report -i "$stage/profile/perf.data" --stdio $view --percent-limit 2 \
+                    -g none 2>/dev/null || true
             done >"${PROFILE_OUT:-program-cost-profile}.$profiles"
         fi
         sleep 0.2
