@@ -116,7 +116,7 @@ measure() {
     done
 }
 
-# A share as the table shows it: "0.0167 % (0.0123 %)".
+# A share as the table shows it: "0.017 % (0.012 %)".
 shown() { printf '%.3f %% (%.3f %%)' "$1" "$2"; }
 
 # Whether a share from /proc/<pid>/stat is at most the target: met <share> <target>
