@@ -15,8 +15,12 @@ bench_cleanup() {
     for pid in "${pids[@]}"; do
         kill "$pid" 2>/dev/null || true
     done
-    for pid in "${pids[@]}"; do
+    for pid in "${groups[@]}" "${pids[@]}"; do
         wait "$pid" 2>/dev/null || true
+    done
+    # The browsers' helpers may still be writing into the profiles.
+    for group in "${groups[@]}"; do
+        wait_for 20 eval "! pgrep -g $group >/dev/null" || true
     done
     rm -rf "$work"
 }
