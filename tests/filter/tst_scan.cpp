@@ -68,8 +68,8 @@ QString keyword(Random &random, const ScanRig &side)
     return random.text(3);
 }
 
-// The edits of the lists, pages, sound box and selection made between two ticks. Each side draws from a
-// generator of its own with the same seed, so both make the same edit.
+// The edits of the lists, pages, sound box and selection made between two ticks. Each side draws
+// from a generator of its own with the same seed, so both make the same edit.
 const QList<std::function<void(ScanRig &, Random &)>> kEdits = {
     [](ScanRig &s, Random &r) {
         s.ListView3.addTopLevelItem(new QTreeWidgetItem({keyword(r, s)}));
