@@ -52,7 +52,8 @@ struct Reports
     explicit Reports(BrowserWindowSource &source)
     {
         source.setPagesReported([this](const QList<BrowserPage> &pages) {
-            elsewhere = elsewhere || QThread::currentThread() != qApp->thread();
+            elsewhere =
+                elsewhere || QThread::currentThread() != QCoreApplication::instance()->thread();
             for (const BrowserPage &page : pages)
                 names.append(page.pageName.value_or(u"?"_qs)), ids.append(page.handle.id),
                     addresses.append(page.address.value_or(QString()));

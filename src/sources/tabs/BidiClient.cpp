@@ -90,6 +90,8 @@ BidiClient::~BidiClient()
 {
     if (!m_failed)
         endSessionAndClose();
+    // The socket says it disconnected as it is destroyed, after the timers a loss would stop.
+    m_socket.disconnect(this);
 }
 
 void BidiClient::send(const QString &method, const QJsonObject &params, Handler handler)
@@ -294,11 +296,7 @@ void BidiClient::endSessionAndClose()
 {
     if ((m_session || m_sessionAsked) && !m_sessionEndSent &&
         m_socket.state() == QAbstractSocket::ConnectedState) {
-        const QJsonObject command{{u"id"_qs, m_nextId++},
-                                  {u"method"_qs, u"session.end"_qs},
-                                  {u"params"_qs, QJsonObject()}};
-        m_socket.sendTextMessage(
-            QString::fromUtf8(QJsonDocument(command).toJson(QJsonDocument::Compact)));
+        m_socket.sendTextMessage(SocketMessages::command(m_nextId++, u"session.end"_qs, {}));
         m_socket.flush();
     }
     m_session = false;

@@ -43,6 +43,12 @@ DevToolsClient::DevToolsClient(const DebugEndpoint &endpoint, TabSnapshot &snaps
     connect(&m_requestTimer, &QTimer::timeout, this, &DevToolsClient::fail);
 }
 
+// The socket says it disconnected as it is destroyed, after the timers a loss would stop.
+DevToolsClient::~DevToolsClient()
+{
+    m_socket.disconnect(this);
+}
+
 void DevToolsClient::start()
 {
     send(Method::Get, "/json/version", [this](const auto &body) { checked(body); });

@@ -24,6 +24,7 @@ class DevToolsClient : public TabClient
 public:
     DevToolsClient(const DebugEndpoint &endpoint, TabSnapshot &snapshot,
                    const TabSourceSettings &settings);
+    ~DevToolsClient() override;
 
     void start() override;
     void closeTab(const QByteArray &tabId) override;
