@@ -105,15 +105,16 @@ ProcessDiscovery::ProcessDiscovery(QString procRoot, std::optional<uint> userId,
 QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind)
 {
     QList<DebugEndpoint> endpoints;
+    const int kindKey = static_cast<int>(kind);
     // When no process was made since the last look, the processes still to be watched are
     // those of the last look: /proc need not be listed again.
     const std::optional<qint64> newest = newestProcessId(m_procRoot);
-    const bool sameProcesses = newest && m_newestPids.value(static_cast<int>(kind)) == *newest;
-    m_newestPids.insert(static_cast<int>(kind), newest.value_or(0));
+    const bool sameProcesses = newest && m_newestPids.value(kindKey) == *newest;
+    m_newestPids.insert(kindKey, newest.value_or(0));
     QList<qint64> pids;
     if (sameProcesses) {
         for (auto seen = m_seen.cbegin(); seen != m_seen.cend(); ++seen) {
-            if (seen.key().second == static_cast<int>(kind) && !seen->settled)
+            if (seen.key().second == kindKey && !seen->settled)
                 pids.append(seen.key().first);
         }
         std::sort(pids.begin(), pids.end());
@@ -125,7 +126,7 @@ QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind)
     const qint64 now = m_clock.elapsed();
     QSet<SeenKey> listed;
     for (const qint64 pid : std::as_const(pids)) {
-        const SeenKey key{pid, static_cast<int>(kind)};
+        const SeenKey key{pid, kindKey};
         listed.insert(key);
         auto seen = m_seen.find(key);
         if (seen == m_seen.end())
@@ -151,7 +152,7 @@ QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind)
     // A process id that comes back belongs to a new process.
     if (!sameProcesses)
         m_seen.removeIf([&](const auto &entry) {
-            return entry.key().second == static_cast<int>(kind) && !listed.contains(entry.key());
+            return entry.key().second == kindKey && !listed.contains(entry.key());
         });
     return endpoints;
 }
