@@ -6,10 +6,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
-#include <dirent.h>
-#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -44,18 +40,6 @@ bool readStat(const QString &folder, qint64 &parent, quint64 &startTime)
     return parentOk && startOk;
 }
 
-// The real user id, the first number of the status's "Uid:" line.
-std::optional<uint> userOf(const QString &folder)
-{
-    const QByteArray status = readCapped(folder + u"/status"_qs, maxSmallFile);
-    const qsizetype line = status.indexOf("\nUid:");
-    if (line < 0)
-        return std::nullopt;
-    bool ok = false;
-    const uint uid = status.mid(line + 5, 24).simplified().split(' ').first().toUInt(&ok);
-    return ok ? std::optional(uid) : std::nullopt;
-}
-
 // Chromium's helpers carry --type=, Firefox's -contentproc.
 bool isHelper(const QList<QByteArray> &arguments)
 {
@@ -67,35 +51,9 @@ bool isHelper(const QList<QByteArray> &arguments)
 
 } // namespace
 
-QList<qint64> processIds(const QString &procRoot)
-{
-    QList<qint64> pids;
-    // Read straight from the folder: a sorted listing stats every entry.
-    const std::unique_ptr<DIR, int (*)(DIR *)> root(::opendir(QFile::encodeName(procRoot)),
-                                                    &::closedir);
-    if (!root)
-        return pids;
-    while (const dirent *entry = ::readdir(root.get())) {
-        char *end = nullptr;
-        const long long pid = std::strtoll(entry->d_name, &end, 10);
-        if (pid > 0 && *end == '\0' && std::isdigit(static_cast<unsigned char>(entry->d_name[0])))
-            pids.append(pid);
-    }
-    std::sort(pids.begin(), pids.end());
-    return pids;
-}
-
-std::optional<qint64> newestProcessId(const QString &procRoot)
-{
-    const QList<QByteArray> fields =
-        readCapped(procRoot + u"/loadavg"_qs, maxSmallFile).simplified().split(' ');
-    bool ok = false;
-    const qint64 pid = fields.size() == 5 ? fields[4].toLongLong(&ok) : 0;
-    return ok && pid > 0 ? std::optional(pid) : std::nullopt;
-}
-
 RunningBrowsers::RunningBrowsers(QString procRoot, std::optional<uint> userId, qint64 settleMs)
-    : m_procRoot(std::move(procRoot)), m_userId(userId.value_or(::getuid())), m_settleMs(settleMs)
+    : m_procRoot(procRoot), m_userId(userId.value_or(::getuid())), m_settleMs(settleMs),
+      m_ids(std::move(procRoot))
 {
     m_clock.start();
 }
@@ -103,16 +61,23 @@ RunningBrowsers::RunningBrowsers(QString procRoot, std::optional<uint> userId, q
 QList<RunningBrowser> RunningBrowsers::look()
 {
     const qint64 now = m_clock.elapsed();
-    const std::optional<qint64> newest = newestProcessId(m_procRoot);
-    const bool idsMayBeBack = !newest || !m_newestPid || *newest < *m_newestPid;
-    m_newestPid = newest;
+    const ProcessIds::Look ids = m_ids.look();
+    // Without a listing, the processes are those of the last look, less those that ended, and
+    // the ids made since.
+    QList<qint64> pids = ids.pids;
+    if (!ids.listed) {
+        pids.append(m_processes.keys());
+        std::sort(pids.begin(), pids.end());
+    }
     QHash<qint64, Process> processes;
     QList<qint64> browserPids;
-    for (const qint64 pid : processIds(m_procRoot)) {
+    for (const qint64 pid : std::as_const(pids)) {
         Process process = m_processes.value(pid, Process{now});
         const QString folder = m_procRoot + u'/' + QString::number(pid);
-        if (process.browser && idsMayBeBack) {
-            // An id that comes back belongs to a new process, which its start time tells.
+        if (process.browser && !ids.listed && ::access(QFile::encodeName(folder), F_OK) != 0)
+            continue;
+        if (process.browser && ids.listed) {
+            // An id may have come back, for a new process, which its start time tells.
             const quint64 started = process.startTime;
             if (!readStat(folder, process.parent, process.startTime))
                 continue;
@@ -120,7 +85,7 @@ QList<RunningBrowser> RunningBrowsers::look()
                 process = Process{now};
         }
         if (!process.browser && !process.settled)
-            inspect(folder, process, now);
+            inspect(folder, pid, process, now);
         if (process.browser)
             browserPids.append(pid);
         processes.insert(pid, process);
@@ -145,7 +110,7 @@ QList<RunningBrowser> RunningBrowsers::look()
     return browsers;
 }
 
-void RunningBrowsers::inspect(const QString &folder, Process &process, qint64 now) const
+void RunningBrowsers::inspect(const QString &folder, qint64 pid, Process &process, qint64 now) const
 {
     // Most processes are ruled out by their command line alone, with one read; a browser
     // started under another name is known by its executable.
@@ -159,7 +124,7 @@ void RunningBrowsers::inspect(const QString &folder, Process &process, qint64 no
             browser = BrowserCatalogue::byImage(
                 QFileInfo(QFileInfo(folder + u"/exe"_qs).symLinkTarget()).fileName());
     }
-    if (browser && userOf(folder) == m_userId &&
+    if (browser && processOwner(folder, pid) == m_userId &&
         readStat(folder, process.parent, process.startTime)) {
         process.browser = browser;
         process.helper = isHelper(arguments);

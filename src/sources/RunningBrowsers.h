@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sources/ProcessIds.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
@@ -8,14 +10,6 @@
 #include <optional>
 
 struct KnownBrowser;
-
-// The ids of the processes in a /proc-like folder, in increasing order.
-QList<qint64> processIds(const QString &procRoot);
-
-// The id the kernel gave the newest process, from the last field of loadavg; nothing when it
-// cannot be read. Ids come back only once they wrap round, so while it has not gone down, a
-// process id seen before still names the same process; while it stays, no process was made.
-std::optional<qint64> newestProcessId(const QString &procRoot);
 
 // One start of a browser of the catalogue: its main process, and the processes of the same
 // executable below it (Chromium's zygotes and renderers, Firefox's content processes).
@@ -54,7 +48,7 @@ private:
         quint64 startTime = 0;
     };
 
-    void inspect(const QString &folder, Process &process, qint64 now) const;
+    void inspect(const QString &folder, qint64 pid, Process &process, qint64 now) const;
     qint64 mainOf(qint64 pid) const;
 
     QString m_procRoot;
@@ -62,5 +56,5 @@ private:
     qint64 m_settleMs = 0;
     QElapsedTimer m_clock;
     QHash<qint64, Process> m_processes;
-    std::optional<qint64> m_newestPid;
+    ProcessIds m_ids;
 };

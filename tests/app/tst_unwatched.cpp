@@ -47,6 +47,10 @@ void TestUnwatched::eachUnseenStartIsReportedOnce_data()
         << QByteArray("200:0 firefox-esr; 300 bash; 301/300 firefox-esr -contentproc; 400 "
                       "chromium --type=renderer; 500 firefox-esr; 501/500 chromium; see 500; "
                       "check 30; ? 501 / 1; said Chromium");
+    QTest::newRow("a thread is no browser; one that ends is noticed with no listing")
+        << true
+        << QByteArray("newest 100; 100 firefox-esr; see 100; thread 102 100; newest 102; check "
+                      "30; ? / 0; lose 100; check 8; ? 100 / 1; rm 100; check 1; ? / 1; status -");
     QTest::newRow("no tray") << false
                              << QByteArray("600 opera; check 8; ? 600 / 0; status Opera non "
                                            "surveillé : ses pages; rm 600; check 1; status -");

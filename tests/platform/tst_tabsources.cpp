@@ -145,12 +145,14 @@ void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers_data()
                "listen 9336 4; listen 9337 5; listen 9338 8; listen 9600 18; listen 9601 19; ?c "
                "18:9600; 9 /usr/lib/firefox-esr/firefox-esr -contentproc --remote-debugging-port "
                "9; 10 chromium --remote-debugging-port=9339; listen 9339 10; ?f 8:9338");
-    // The tree lies: while the kernel made no process, /proc is not listed again, and process 2
-    // goes unseen; one that went is noticed all the same.
-    QTest::newRow("no process made since the last look") << QByteArray(
-        "newest 5; 1 chromium --remote-debugging-port=9333; listen 9333 1; ?c 1:9333; "
-        "2 chromium --remote-debugging-port=9334; listen 9334 2; ?c 1:9333; newest "
-        "6; ?c 1:9333 2:9334; rm 1; ?c 2:9334");
+    // The tree lies: the ids made since the last look are looked up, not listed, so process 6
+    // goes unseen until loadavg names it, and a thread is no browser of its own. Once ids wrap
+    // round, /proc is listed again.
+    QTest::newRow("processes made since the last look, and a wrap") << QByteArray(
+        "newest 5; 1 chromium --remote-debugging-port=9333; listen 9333 1; ?c 1:9333; 6 chromium "
+        "--remote-debugging-port=9334; listen 9334 6; ?c 1:9333; thread 7 6; newest 7; ?c 1:9333 "
+        "6:9334; rm 1; ?c 6:9334; 2 chromium --remote-debugging-port=9335; listen 9335 2; newest "
+        "3; ?c 2:9335 6:9334");
     QTest::newRow("chromium's port file, in an absolute or a relative profile, missing or wrong")
         << QByteArray("file w/a/DevToolsActivePort 41234\n/devtools/browser/abc-123\n; 1 chromium "
                       "--headless --user-data-dir=$S/w/a --remote-debugging-port=0; file "

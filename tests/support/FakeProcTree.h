@@ -15,6 +15,7 @@
 //                                   given, in net/tcp6 for an IPv6 one, held by those processes
 //   "rm <path>"                      a file or folder of the tree goes
 //   "newest <pid>"                  loadavg names the newest process the kernel made
+//   "thread <tid> <pid>"            a thread of that process, with a folder of its own
 class FakeProcTree
 {
 public:
@@ -37,6 +38,14 @@ public:
             listen(words[1].contains(':') ? words[1] : "0100007F:" + words[1], words.mid(2));
         } else if (words[0] == "newest") {
             write(m_root.filePath(u"loadavg"_qs), "0.00 0.00 0.00 1/1 " + words[1] + '\n');
+        } else if (words[0] == "thread") {
+            QDir().mkpath(path);
+            for (const char *name : {"cmdline", "stat"})
+                QFile::copy(
+                    m_root.filePath(QString::fromUtf8(words[2]) + u'/' + QLatin1String(name)),
+                    path + u'/' + QLatin1String(name));
+            write(path + u"/status"_qs,
+                  "Tgid:\t" + words[2] + "\nUid:\t" + QByteArray::number(userId) + '\n');
         } else if (words[0] == "rm") {
             QFileInfo(path).isDir() ? QDir(path).removeRecursively() : QFile::remove(path);
         } else {
@@ -45,7 +54,8 @@ public:
             const QString folder = m_root.filePath(QString::fromUtf8(process[0]));
             const QByteArray uid = process.value(1, QByteArray::number(userId));
             QDir().mkpath(folder + u"/fd"_qs);
-            write(folder + u"/status"_qs, "Name:\tprocess\nUid:\t" + uid + '\t' + uid + "\t0\t0\n");
+            write(folder + u"/status"_qs, "Name:\tprocess\nTgid:\t" + process[0] + "\nUid:\t" +
+                                              uid + '\t' + uid + "\t0\t0\n");
             write(folder + u"/stat"_qs, process[0] + " (a process) S " + parent +
                                             QByteArray(" 0").repeated(17) + ' ' +
                                             QByteArray::number(++m_startTimes));

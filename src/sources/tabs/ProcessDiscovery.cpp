@@ -1,7 +1,7 @@
 #include "sources/tabs/ProcessDiscovery.h"
 
 #include "sources/BrowserCatalogue.h"
-#include "sources/RunningBrowsers.h"
+#include "sources/ProcessIds.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,7 +19,6 @@ namespace {
 // Every read is capped, so a process with an enormous command line or a port file that is
 // not what it should be costs little.
 constexpr qint64 maxCommandLine = 256 * 1024;
-constexpr qint64 maxStatus = 16 * 1024;
 constexpr qint64 maxPortFile = 64 * 1024;
 constexpr int maxOpenFiles = 4096;
 // /proc/net/tcp and tcp6 give a line of about 150 bytes per socket.
@@ -106,20 +105,16 @@ QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind)
 {
     QList<DebugEndpoint> endpoints;
     const int kindKey = static_cast<int>(kind);
-    // When no process was made since the last look, the processes still to be watched are
-    // those of the last look: /proc need not be listed again.
-    const std::optional<qint64> newest = newestProcessId(m_procRoot);
-    const bool sameProcesses = newest && m_newestPids.value(kindKey) == *newest;
-    m_newestPids.insert(kindKey, newest.value_or(0));
-    QList<qint64> pids;
-    if (sameProcesses) {
+    const ProcessIds::Look ids = m_ids.try_emplace(kindKey, m_procRoot).first->second.look();
+    // Without a listing, the processes still to be watched are those of the last look, and the
+    // ids made since.
+    QList<qint64> pids = ids.pids;
+    if (!ids.listed) {
         for (auto seen = m_seen.cbegin(); seen != m_seen.cend(); ++seen) {
             if (seen.key().second == kindKey && !seen->settled)
                 pids.append(seen.key().first);
         }
         std::sort(pids.begin(), pids.end());
-    } else {
-        pids = processIds(m_procRoot);
     }
 
     // In the order of the ids, so that of two claims on one port the older process's wins.
@@ -150,7 +145,7 @@ QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind)
             endpoints.append(*endpoint);
     }
     // A process id that comes back belongs to a new process.
-    if (!sameProcesses)
+    if (ids.listed)
         m_seen.removeIf([&](const auto &entry) {
             return entry.key().second == kindKey && !listed.contains(entry.key());
         });
@@ -184,16 +179,7 @@ std::optional<DebugEndpoint> ProcessDiscovery::inspect(const QString &processFol
         return std::nullopt;
     }
 
-    // "Uid:" is followed by the real, effective, saved and file-system user ids.
-    const QByteArray status = readCapped(processFolder + u"/status"_qs, maxStatus);
-    const qsizetype uidLine = status.indexOf("\nUid:");
-    if (uidLine < 0)
-        return std::nullopt;
-    const QByteArray uids =
-        status.mid(uidLine + 5, status.indexOf('\n', uidLine + 1) - uidLine - 5);
-    const QList<QByteArray> fields = uids.simplified().split(' ');
-    bool ok = false;
-    if (fields.isEmpty() || fields.first().toUInt(&ok) != m_userId || !ok) {
+    if (processOwner(processFolder, pid) != m_userId) {
         ruledOut = true;
         return std::nullopt;
     }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "sources/ProcessIds.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QString>
 
+#include <map>
 #include <optional>
 
 // A browser process that listens for remote debugging on a loopback port.
@@ -76,6 +79,6 @@ private:
     qint64 m_settleMs = 0;
     QElapsedTimer m_clock;
     QHash<SeenKey, Seen> m_seen;
-    // By kind: the newest process id at that kind's last look, 0 when unknown.
-    QHash<int, qint64> m_newestPids;
+    // The processes followed by each kind's looks.
+    std::map<int, ProcessIds> m_ids;
 };

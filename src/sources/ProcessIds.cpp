@@ -1,0 +1,105 @@
+#include "sources/ProcessIds.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+// Every read is capped, so that whatever a process shows costs little.
+constexpr qint64 maxStatus = 16 * 1024;
+
+// The first number after a "\n<name>:" line's name.
+std::optional<qint64> statusField(const QByteArray &status, QByteArrayView name)
+{
+    const qsizetype line = status.indexOf("\n" + name.toByteArray() + ':');
+    if (line < 0)
+        return std::nullopt;
+    const qsizetype start = line + name.size() + 2;
+    const qsizetype end = status.indexOf('\n', start);
+    bool ok = false;
+    const qint64 value = status.mid(start, end < 0 ? -1 : end - start)
+                             .simplified()
+                             .split(' ')
+                             .first()
+                             .toLongLong(&ok);
+    return ok ? std::optional(value) : std::nullopt;
+}
+
+} // namespace
+
+QList<qint64> processIds(const QString &procRoot)
+{
+    QList<qint64> pids;
+    // Read straight from the folder: a sorted listing stats every entry.
+    const std::unique_ptr<DIR, int (*)(DIR *)> root(::opendir(QFile::encodeName(procRoot)),
+                                                    &::closedir);
+    if (!root)
+        return pids;
+    while (const dirent *entry = ::readdir(root.get())) {
+        char *end = nullptr;
+        const long long pid = std::strtoll(entry->d_name, &end, 10);
+        if (pid > 0 && *end == '\0' && std::isdigit(static_cast<unsigned char>(entry->d_name[0])))
+            pids.append(pid);
+    }
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+std::optional<qint64> newestProcessId(const QString &procRoot)
+{
+    QFile file(procRoot + u"/loadavg"_qs);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QList<QByteArray> fields = file.read(4096).simplified().split(' ');
+    bool ok = false;
+    const qint64 pid = fields.size() == 5 ? fields[4].toLongLong(&ok) : 0;
+    return ok && pid > 0 ? std::optional(pid) : std::nullopt;
+}
+
+std::optional<uint> processOwner(const QString &folder, qint64 pid)
+{
+    QFile file(folder + u"/status"_qs);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray status = file.read(maxStatus);
+    // "Uid:" is followed by the real, effective, saved and file-system user ids.
+    const std::optional<qint64> uid = statusField(status, "Uid");
+    if (statusField(status, "Tgid") != pid || !uid || *uid < 0 || *uid > UINT_MAX)
+        return std::nullopt;
+    return static_cast<uint>(*uid);
+}
+
+ProcessIds::ProcessIds(QString procRoot, qint64 relistMs)
+    : m_procRoot(std::move(procRoot)), m_relistMs(relistMs)
+{}
+
+ProcessIds::Look ProcessIds::look()
+{
+    const std::optional<qint64> newest = newestProcessId(m_procRoot);
+    const std::optional<qint64> last = std::exchange(m_newest, newest);
+    // An id lower than the last newest may belong to a process made after the wrap.
+    // Looking up an id costs about what listing one process does, so past half as many ids as
+    // there were processes, one listing is cheaper.
+    const qint64 maxLookedUp = std::max<qint64>(m_listedCount / 2, 16);
+    if (!newest || !last || *newest < *last || *newest - *last > maxLookedUp ||
+        !m_sinceListing.isValid() || m_sinceListing.hasExpired(m_relistMs)) {
+        m_sinceListing.start();
+        Look look{true, processIds(m_procRoot)};
+        m_listedCount = look.pids.size();
+        return look;
+    }
+    Look look{false, {}};
+    const QByteArray folder = QFile::encodeName(m_procRoot) + '/';
+    for (qint64 pid = *last + 1; pid <= *newest; ++pid) {
+        if (::access(folder + QByteArray::number(pid), F_OK) == 0)
+            look.pids.append(pid);
+    }
+    return look;
+}
