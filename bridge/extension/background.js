@@ -25,8 +25,8 @@ const recordBytes = 100;
 
 let port = null;
 let retryMs = firstRetryMs;
-// By tab id: what was last sent of the tab, the address of a navigation under way, and when and
-// whether a message about it is due.
+// By tab id: the tab as the browser's events last gave it, what was last sent of it, the address
+// of a navigation under way, and when and whether a message about it is due.
 const tabStates = new Map();
 
 // Never leaves half of a surrogate pair at the end.
@@ -58,7 +58,7 @@ function jsonBytes(text) {
 function stateOf(tabId) {
     let state = tabStates.get(tabId);
     if (!state) {
-        state = { sent: null, navigation: null, sentAt: -Infinity, addressWindowAt: -Infinity,
+        state = { tab: null, sent: null, navigation: null, sentAt: -Infinity, addressWindowAt: -Infinity,
                   addressSkips: 0, timer: null, busy: false, again: false, againAddress: false };
         tabStates.set(tabId, state);
     }
@@ -124,6 +124,10 @@ async function sendList() {
     const records = tabRecords(tabs.filter((tab) => tab.id !== undefined));
     for (const state of tabStates.values())
         state.sent = null;
+    for (const tab of tabs) {
+        if (tab.id !== undefined)
+            stateOf(tab.id).tab = tab;
+    }
     for (const record of records)
         stateOf(record.id).sent = record;
     post(sender, { tabs: records });
@@ -165,18 +169,23 @@ function touch(tabId, newAddress = false) {
     sendTab(tabId, state);
 }
 
+// The tab as its events gave it goes at once; asking the browser for it costs a round trip to
+// the browser's main process, which a blocked page would spend loading.
 async function sendTab(tabId, state) {
-    state.busy = true;
-    let tab = null;
-    try {
-        tab = await api.tabs.get(tabId);
-    } catch (error) {
-        // Gone, or never a tab (a page being prerendered).
+    let tab = state.tab;
+    if (!tab) {
+        state.busy = true;
+        try {
+            tab = await api.tabs.get(tabId);
+        } catch (error) {
+            // Gone, or never a tab (a page being prerendered).
+        }
+        // Closed while it was read: its removal has been sent.
+        if (tabStates.get(tabId) !== state)
+            return;
+        state.busy = false;
+        state.tab = tab;
     }
-    // Closed while it was read: its removal has been sent.
-    if (tabStates.get(tabId) !== state)
-        return;
-    state.busy = false;
     // A navigation may be told of before its tab: the address it starts with waits for the tab.
     if (!tab && state.sent === null && state.navigation === null)
         tabStates.delete(tabId);
@@ -229,7 +238,9 @@ function onNavigationFailed(details) {
     touch(details.tabId);
 }
 
-function onUpdated(tabId, change) {
+function onUpdated(tabId, change, tab) {
+    if (tab && port)
+        stateOf(tabId).tab = tab;
     // The tab's own address now holds what the navigation started with, or has moved on.
     if (change.url !== undefined && tabStates.has(tabId))
         tabStates.get(tabId).navigation = null;
@@ -241,10 +252,25 @@ function onUpdated(tabId, change) {
 // The tab a window showed before is no longer shown.
 function onActivated(info) {
     for (const [tabId, state] of tabStates) {
+        if (state.tab?.windowId === info.windowId)
+            state.tab.active = tabId === info.tabId;
         if (tabId !== info.tabId && state.sent?.windowId === info.windowId && state.sent.active)
             touch(tabId);
     }
     touch(info.tabId);
+}
+
+function onCreated(tab) {
+    if (tab.id !== undefined && port)
+        stateOf(tab.id).tab = tab;
+    touch(tab.id);
+}
+
+// Moved to another window: where it stands there is read from the browser.
+function onAttached(tabId) {
+    if (tabStates.has(tabId))
+        tabStates.get(tabId).tab = null;
+    touch(tabId);
 }
 
 function onHostMessage(message) {
@@ -291,7 +317,7 @@ function retryLater(connectedAt) {
     retryMs = Math.min(retryMs * 2, lastRetryMs);
 }
 
-api.tabs.onCreated.addListener((tab) => touch(tab.id));
+api.tabs.onCreated.addListener(onCreated);
 api.tabs.onUpdated.addListener(onUpdated);
 api.tabs.onActivated.addListener(onActivated);
 api.tabs.onRemoved.addListener(removeTab);
@@ -299,7 +325,7 @@ api.tabs.onReplaced.addListener((addedTabId, removedTabId) => {
     removeTab(removedTabId);
     touch(addedTabId);
 });
-api.tabs.onAttached.addListener((tabId) => touch(tabId));
+api.tabs.onAttached.addListener(onAttached);
 api.webNavigation.onBeforeNavigate.addListener(onNavigation);
 api.webNavigation.onCommitted.addListener(onNavigation);
 api.webNavigation.onErrorOccurred.addListener(onNavigationFailed);
