@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Writes what the Debian package installs beside the built files, into <out>:
 #   system-files.sh <bridge packages folder> <source folder> <out> <program folder once installed>
-# the host manifests for every user of Chromium and Firefox, Chromium's update manifest, the
-# icons drawn from our own picture, the manual pages and the changelog, compressed.
+# the host manifest for every user of each browser family, chromium and firefox (the catalogue
+# of browsers says in which folders they go), Chromium's update manifest, the icons drawn from
+# our own picture, the manual pages and the changelog, compressed.
 set -euo pipefail
 
 packages=$1

@@ -3,9 +3,10 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 #
 # vexlor-popup-lockdown on|off|status, run as root: forces the browser bridge into every user's
-# Chromium, Google Chrome and Firefox, closes the ways around it the browsers offer (private
-# windows, guest and added profiles, safe mode's menus, user-level native messaging hosts), and
-# starts the program at every log-on. "off" puts back what "on" found; "status" says what is in place.
+# browsers whose policies the catalogue of browsers locates (Chromium, Google Chrome, Firefox),
+# closes the ways around it the browsers offer (private windows, guest and added profiles, safe
+# mode's menus, user-level native messaging hosts), and starts the program at every log-on.
+# "off" puts back what "on" found; "status" says what is in place.
 # VEXLOR_LOCKDOWN_ROOT names another root folder to work on (default /).
 set -euo pipefail
 umask 022
@@ -18,15 +19,20 @@ updates=$lib/bridge/updates.xml
 state=$root/var/lib/vexlor-popup/lockdown
 addon=popup-bridge@vexlor.fr
 hostManifest=fr.vexlor.popup_bridge.json
-chromiumPolicy=$root/etc/chromium/policies/managed/vexlor-popup.json
-chromeFolder=$root/etc/opt/chrome
-chromePolicy=$chromeFolder/policies/managed/vexlor-popup.json
-chromeHost=$chromeFolder/native-messaging-hosts/$hostManifest
 autostart=$root/etc/xdg/autostart/fr.vexlor.popup.desktop
-# Firefox reads /etc/firefox/policies/policies.json when it exists (ESR and release alike,
-# both are named "firefox" there), and otherwise the file in its own distribution folder.
-firefoxShared=$root/etc/firefox/policies/policies.json
 signaturePref=xpinstall.signatures.required
+
+# The browsers, from the catalogue the package was built with (its header says what the
+# policies column holds), one a line, separated by tabs: name, family, policies, and the folder
+# where the lock-down puts a host manifest with the package's manifest it copies there ("-"
+# for none).
+names=() families=() policies=() hostFolders=() hostSources=()
+while IFS=$'\t' read -r name family policy hostFolder hostSource; do
+    names+=("$name") families+=("$family") policies+=("$policy")
+    hostFolders+=("$hostFolder") hostSources+=("$hostSource")
+done <<'ROWS'
+@VEXLOR_LOCKDOWN_ROWS@
+ROWS
 
 say() { printf '%s\n' "$*"; }
 fail() {
@@ -34,23 +40,67 @@ fail() {
     exit 1
 }
 
-chromeInstalled() { [ -d "$root/opt/google/chrome" ] || [ -d "$chromeFolder" ]; }
 # Mozilla signs a package with META-INF/mozilla.rsa; a zip names its files in clear.
 xpiSigned() { grep -qa 'META-INF/mozilla.rsa' "$root$xpi"; }
 
-# The Firefox policies files that the lock-down fills, one a line: "<file> <esr|release>".
-firefoxFiles() {
-    local install kind
-    for install in firefox-esr firefox; do
-        kind=release
-        [ "$install" = firefox-esr ] && kind=esr
-        [ ! -d "$root/usr/lib/$install" ] || echo "$root/usr/lib/$install/distribution/policies.json $kind"
+# The policies folders of browser <index> the lock-down fills, one a line: those of the
+# catalogue taken always, and those taken once one of the paths after their "?" exists.
+policyFolders() {
+    local entry path entries paths
+    read -ra entries <<<"${policies[$1]}"
+    for entry in "${entries[@]}"; do
+        if [[ $entry != *\?* ]]; then
+            echo "$root$entry"
+            continue
+        fi
+        IFS='|' read -ra paths <<<"${entry#*\?}"
+        for path in "${paths[@]}"; do
+            if [ -e "$root$path" ]; then
+                echo "$root${entry%%\?*}"
+                break
+            fi
+        done
     done
-    if [ -e "$firefoxShared" ]; then
+}
+
+# Every policies folder of browser <index>, whether filled or not.
+allPolicyFolders() {
+    local entry entries
+    read -ra entries <<<"${policies[$1]}"
+    for entry in "${entries[@]}"; do echo "$root${entry%%\?*}"; done
+}
+
+# The indexes of the browsers of a family.
+browsersOf() {
+    local index
+    for index in "${!names[@]}"; do
+        [ "${families[index]}" != "$1" ] || echo "$index"
+    done
+}
+
+# The Firefox policies files that the lock-down fills for browser <index>, one a line:
+# "<file> <esr|release> <own|shared>". An installation's own file is in its "distribution"
+# folder; a shared one, read instead of them all, is for ESR when an ESR installation is there.
+firefoxFiles() {
+    local folder kind shared=() esr=false
+    while read -r folder; do
+        if [ "$(basename "$folder")" != distribution ]; then
+            shared+=("$folder")
+            continue
+        fi
         kind=release
-        [ -d "$root/usr/lib/firefox-esr" ] && kind=esr
-        echo "$firefoxShared $kind"
-    fi
+        [[ $(dirname "$folder") != *-esr ]] || { kind=esr && esr=true; }
+        echo "$folder/policies.json $kind own"
+    done < <(policyFolders "$1")
+    kind=release
+    [ "$esr" = false ] || kind=esr
+    for folder in "${shared[@]}"; do echo "$folder/policies.json $kind shared"; done
+}
+
+# The Firefox policies files of every browser of the firefox family.
+allFirefoxFiles() {
+    local index
+    for index in $(browsersOf firefox); do firefoxFiles "$index"; done
 }
 
 # The name under which the state folder keeps what concerns a file: its path below the root,
@@ -172,27 +222,33 @@ lockOn() {
     [ -s "$root$xpi" ] && [ -s "$root$lib/bridge/chromium-extension-id" ] ||
         fail "le pont navigateur n'est pas installé ($root$lib/bridge) : installez le paquet vexlor-popup."
     local file kind weak=false release=false
-    while read -r file kind; do
+    while read -r file kind _; do
         [ ! -e "$file" ] || jq -e 'type == "object"' "$file" >/dev/null 2>&1 ||
             fail "$file n'est pas un fichier de règles JSON valide : rien n'a été changé."
-    done < <(firefoxFiles)
+    done < <(allFirefoxFiles)
     mkdir -p "$state"
     touch "$state/folders"
 
-    makeFolder "$(dirname "$chromiumPolicy")"
-    chromiumPolicies | writeFile "$chromiumPolicy"
-    if chromeInstalled; then
-        makeFolder "$(dirname "$chromePolicy")"
-        chromiumPolicies | writeFile "$chromePolicy"
-        makeFolder "$(dirname "$chromeHost")"
-        writeFile "$chromeHost" <"$root/etc/chromium/native-messaging-hosts/$hostManifest"
-    fi
+    local index folder filled
+    for index in $(browsersOf chromium); do
+        filled=false
+        while read -r folder; do
+            makeFolder "$folder"
+            chromiumPolicies | writeFile "$folder/vexlor-popup.json"
+            filled=true
+        done < <(policyFolders "$index")
+        # Where the package could not put the host manifest, the lock-down does.
+        if [ "$filled" = true ] && [ "${hostFolders[index]}" != - ]; then
+            makeFolder "$root${hostFolders[index]}"
+            writeFile "$root${hostFolders[index]}/$hostManifest" <"$root${hostSources[index]}"
+        fi
+    done
 
-    while read -r file kind; do
+    while read -r file kind _; do
         mergeFirefox "$file" "$kind"
         [ "$(weakFor "$kind")" = true ] && weak=true
         [ "$kind" = release ] && ! xpiSigned && release=true
-    done < <(firefoxFiles)
+    done < <(allFirefoxFiles)
 
     # The program takes no option to start in the notification area: each user's own choice
     # in its options decides.
@@ -217,12 +273,17 @@ ENTRY
 }
 
 lockOff() {
-    local file
-    rm -f "$chromiumPolicy" "$chromePolicy" "$autostart"
-    # The host manifest for Chrome is the lock-down's own copy only when it matches Chromium's.
-    if [ -e "$chromeHost" ] && cmp -s "$chromeHost" "$root/etc/chromium/native-messaging-hosts/$hostManifest"; then
-        rm -f "$chromeHost"
-    fi
+    local file index folder
+    rm -f "$autostart"
+    for index in $(browsersOf chromium); do
+        while read -r folder; do rm -f "$folder/vexlor-popup.json"; done < <(allPolicyFolders "$index")
+        # A host manifest there is the lock-down's own copy only when it matches the package's.
+        file=$root${hostFolders[index]}/$hostManifest
+        if [ "${hostFolders[index]}" != - ] && [ -e "$file" ] &&
+            cmp -s "$file" "$root${hostSources[index]}"; then
+            rm -f "$file"
+        fi
+    done
     for file in "$state"/*.replaced; do
         [ -e "$file" ] || continue
         file=$(basename "$file" .replaced)
@@ -251,35 +312,45 @@ lockStatus() {
             complete=3
         fi
     }
-    chromiumLine Chromium "$chromiumPolicy"
-    if chromeInstalled; then chromiumLine "Google Chrome" "$chromePolicy"; else say "Google Chrome : non installé"; fi
+    local index folder found role name shared
+    for index in $(browsersOf chromium); do
+        found=false
+        while read -r folder; do
+            chromiumLine "${names[index]}" "$folder/vexlor-popup.json"
+            found=true
+        done < <(policyFolders "$index")
+        [ "$found" = true ] || say "${names[index]} : non installé"
+    done
 
-    local found=false
-    while read -r file kind; do
-        found=true
-        local name="Firefox ESR"
-        [ "$kind" = release ] && name=Firefox
-        [ "$file" = "$firefoxShared" ] && name="Firefox (fichier commun)"
-        if [ -e "$file" ] && jq -e --argjson entries "$(firefoxEntries false)" \
-            '(.policies // {}) as $p | all($entries[]; . as $e | $p | getpath($e[0]) == $e[1])' \
-            "$file" >/dev/null 2>&1; then
-            local package="paquet non signé"
-            xpiSigned && package="paquet signé"
-            say "$name : extension imposée ($package), mode de dépannage et gestion des profils retirés des menus ($file)"
-        else
-            say "$name : pas de verrouillage ($file)"
-            complete=3
-        fi
-        # Whoever lifted the signature check, it is said while it lasts.
-        if [ -e "$file" ] && jq -e --arg pref "$signaturePref" \
-            '.policies.Preferences[$pref].Value == false' "$file" >/dev/null 2>&1; then
-            weak=true
-        fi
-        if [ -e "$firefoxShared" ] && [ "$file" != "$firefoxShared" ]; then
-            say "  (ce fichier est ignoré : $firefoxShared passe avant lui)"
-        fi
-    done < <(firefoxFiles)
-    [ "$found" = true ] || say "Firefox : non installé"
+    for index in $(browsersOf firefox); do
+        found=false
+        shared=$(firefoxFiles "$index" | awk '$3 == "shared" && !n++ { print $1 }')
+        while read -r file kind role; do
+            found=true
+            name="${names[index]} ESR"
+            [ "$kind" = release ] && name=${names[index]}
+            [ "$role" = shared ] && name="${names[index]} (fichier commun)"
+            if [ -e "$file" ] && jq -e --argjson entries "$(firefoxEntries false)" \
+                '(.policies // {}) as $p | all($entries[]; . as $e | $p | getpath($e[0]) == $e[1])' \
+                "$file" >/dev/null 2>&1; then
+                local package="paquet non signé"
+                xpiSigned && package="paquet signé"
+                say "$name : extension imposée ($package), mode de dépannage et gestion des profils retirés des menus ($file)"
+            else
+                say "$name : pas de verrouillage ($file)"
+                complete=3
+            fi
+            # Whoever lifted the signature check, it is said while it lasts.
+            if [ -e "$file" ] && jq -e --arg pref "$signaturePref" \
+                '.policies.Preferences[$pref].Value == false' "$file" >/dev/null 2>&1; then
+                weak=true
+            fi
+            if [ -n "$shared" ] && [ "$role" = own ]; then
+                say "  (ce fichier est ignoré : $shared passe avant lui)"
+            fi
+        done < <(firefoxFiles "$index")
+        [ "$found" = true ] || say "${names[index]} : non installé"
+    done
 
     if [ -e "$autostart" ]; then
         say "Lancement à l'ouverture de session : pour tous les utilisateurs ($autostart)"

@@ -3,7 +3,7 @@
 # Firefox ESR and Firefox release: the policies and the log-on entry appear with the right
 # content, the Firefox files are merged, and "off" leaves every file as it was, byte for byte.
 set -euo pipefail
-lockdown=$1/packaging/vexlor-popup-lockdown.sh
+lockdown=$1 # as the build made it, with the browsers of the catalogue
 export VEXLOR_LOCKDOWN_ROOT
 VEXLOR_LOCKDOWN_ROOT=$(mktemp -d)
 trap 'rm -rf "$VEXLOR_LOCKDOWN_ROOT"' EXIT
