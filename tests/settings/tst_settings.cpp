@@ -190,10 +190,10 @@ void TestSettings::iniNamesIgnoreCaseAndBlanksSkipCommentsAndTakeTheFirstKey_dat
     QTest::newRow("names of any case") << QByteArray("[FORM1]\ncheck7.CAPTION=Oui\n") << "Oui";
     QTest::newRow("blanks around names and value")
         << QByteArray("  [ Form1 ]\t\n \t Check7.Caption \t=  Oui non \t\r\n") << "Oui non";
-    QTest::newRow("comment lines")
+    QTest::newRow("comment lines; no comment after a value")
         << QByteArray("[Form1]\n;Check7.Caption=Non\n # Check7.Caption=Non\n;[Autre]\n"
-                      "Check7.Caption=Oui\n")
-        << "Oui";
+                      "Check7.Caption=Oui ; # non\n")
+        << "Oui ; # non";
     QTest::newRow("first of two keys")
         << QByteArray("[Form1]\nCheck7.Caption=Oui\nCHECK7.CAPTION=Non\n") << "Oui";
     QTest::newRow("first of two sections")
