@@ -8,6 +8,7 @@
 #include "support/Unprivileged.h"
 
 #include <QApplication>
+#include <QGroupBox>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTest>
@@ -53,6 +54,8 @@ private slots:
     void anUnreadableDataFileIsNeverOverwritten();
     void aProgramThatCannotWriteItsFolderKeepsItsFilesInTheUsers_data();
     void aProgramThatCannotWriteItsFolderKeepsItsFilesInTheUsers();
+    void theTrayIconsClickAndMenuBringTheWindowBack_data();
+    void theTrayIconsClickAndMenuBringTheWindowBack();
 };
 
 void TestProgram::startUpLoadsTheFilesAndQuitSavesTheRunsCounts_data()
@@ -235,6 +238,35 @@ void TestProgram::aProgramThatCannotWriteItsFolderKeepsItsFilesInTheUsers()
     QVERIFY(run.waitForFinished(60000));
     QVERIFY(QFile::exists(files + "/mtrl.dll") && QFile::exists(files + "/stat/stat.txt"));
     QCOMPARE(QFileInfo::exists(own), readOnly);
+}
+
+void TestProgram::theTrayIconsClickAndMenuBringTheWindowBack_data()
+{
+    QTest::addColumn<int>("panel"); // opened from the menu; 0 for a left click on the icon
+    QTest::newRow("left click") << 0;
+    for (const int panel : {1, 2, 3, 4})
+        QTest::addRow("menu, panel %d", panel) << panel;
+}
+
+void TestProgram::theTrayIconsClickAndMenuBringTheWindowBack()
+{
+    QFETCH(int, panel);
+    TestWindow window;
+    Run run(window);
+    run.program.startUp();
+    QVERIFY(!run.form.close() && !run.form.isVisible() && run.tray.isShown());
+    if (panel == 0)
+        emit run.tray.leftButtonReleased();
+    else
+        QList{run.form.cle, run.form.journal, run.form.option, run.form.stat}[panel - 1]->trigger();
+    QVERIFY(run.form.isVisible());
+    if (panel == 0) {
+        QVERIFY(!run.tray.isShown() && run.taskList.isListed(&run.form));
+        return;
+    }
+    const QWidgetList frames{run.form.Frame1, run.form.Frame2, run.form.Frame3, run.form.Frame4};
+    for (int i = 0; i < frames.size(); ++i)
+        QCOMPARE(frames[i]->isVisible(), i == panel - 1);
 }
 
 QTEST_MAIN(TestProgram)

@@ -29,7 +29,9 @@ private slots:
     void cleanup();
     void fileIsReadOnceChangesOnlyItsTextsAndIsRefusedOver1MiB_data();
     void fileIsReadOnceChangesOnlyItsTextsAndIsRefusedOver1MiB();
-    void panelSwitchesWindowAndQtTextsToEnglishAndBack();
+    void panelSwitchesWindowAndQtTextsToEnglishAndBackAcrossARestart();
+    void theListIsLockedUntilCheck7IsTicked();
+    void withoutLangFolderTheWindowStaysFrenchAndMakesNoFolder();
 
 private:
     QString lang(const QString &name) const { return m_window->path("Lang/" + name); }
@@ -90,16 +92,44 @@ void TestLanguage::fileIsReadOnceChangesOnlyItsTextsAndIsRefusedOver1MiB()
     QCOMPARE(shown.size() == 1 && shown[0].text.contains("« Autre.lng » dépasse 1 Mo"), refused);
 }
 
-void TestLanguage::panelSwitchesWindowAndQtTextsToEnglishAndBack()
+void TestLanguage::panelSwitchesWindowAndQtTextsToEnglishAndBackAcrossARestart()
 {
     Form1 &first = m_window->start();
     QVERIFY(undoText(first.Text1).startsWith("&Annuler"));
     choose(first, "English.lng");
     QCOMPARE(first.VexlorCmd3->text(), QString("&Help"));
     QVERIFY(undoText(first.Text1).startsWith("&Undo"));
-    choose(first, "Francais.lng");
-    QCOMPARE(windowTexts(first), m_frenchTexts);
-    QVERIFY(undoText(first.Text1).startsWith("&Annuler"));
+    // The choice is kept for the next run; the box that unlocks it is not.
+    Form1 &second = m_window->start();
+    QCOMPARE(second.VexlorCmd3->text(), QString("&Help"));
+    QVERIFY(second.Check7->checkState() == Qt::Unchecked && !second.File1->isEnabled());
+    choose(second, "Francais.lng");
+    QCOMPARE(windowTexts(second), m_frenchTexts);
+    QVERIFY(undoText(second.Text1).startsWith("&Annuler"));
+}
+
+void TestLanguage::theListIsLockedUntilCheck7IsTicked()
+{
+    Form1 &form = m_window->start();
+    form.File1->setCurrentItem(form.File1->findItems("English.lng", Qt::MatchExactly).value(0));
+    form.ButtonPlus5->click();
+    QCOMPARE(windowTexts(form), m_frenchTexts);
+    QVERIFY(!QFile::exists(m_window->folders.user + "/Vexlor Popup.conf"));
+    for (const bool ticked : {false, true, false}) {
+        QCOMPARE(form.File1->isEnabled(), ticked);
+        form.Check7->click();
+    }
+}
+
+void TestLanguage::withoutLangFolderTheWindowStaysFrenchAndMakesNoFolder()
+{
+    choose(m_window->start(), "English.lng");
+    QVERIFY(QDir(m_window->path("Lang")).removeRecursively());
+    Form1 &form = m_window->start();
+    QCOMPARE(windowTexts(form), m_frenchTexts);
+    QCOMPARE(form.File1->count(), 0);
+    QVERIFY(!QFileInfo::exists(m_window->path("Lang")));
+    QVERIFY(m_window->dialogs.m_shown.isEmpty());
 }
 
 QTEST_MAIN(TestLanguage)

@@ -1,3 +1,4 @@
+#include "lang/LanguageFile.h"
 #include "platform/AtomicFile.h"
 #include "settings/Ini.h"
 #include "settings/StartAtLogOn.h"
@@ -5,9 +6,13 @@
 #include "support/TestWindow.h"
 
 #include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +34,12 @@ QByteArray runTool(const char *tool, const QStringList &arguments)
     return process.readAllStandardOutput() + process.readAllStandardError();
 }
 
+QList<Qt::CheckState> optionStates(const Form1 &form)
+{
+    return {form.Check1->checkState(), form.Check2->checkState(), form.Check3->checkState(),
+            form.Check4->checkState()};
+}
+
 } // namespace
 
 class TestSettings : public QObject
@@ -41,6 +52,10 @@ private slots:
     void aLinkToAnotherOwnersFileIsNeverWrittenThrough();
     void tickingWritesOneEntryThatSessionsRun_data();
     void tickingWritesOneEntryThatSessionsRun();
+    void iniNamesIgnoreCaseAndBlanksSkipCommentsAndTakeTheFirstKey_data();
+    void iniNamesIgnoreCaseAndBlanksSkipCommentsAndTakeTheFirstKey();
+    void optionsAndSoundOutliveARestartAndACancelledChoiceKeepsTheSound();
+    void greyedStatesAreKeptAndUntickingCheck1GreysTheSoundControls();
 
 private:
     std::unique_ptr<TestWindow> m_window;
@@ -165,6 +180,82 @@ void TestSettings::tickingWritesOneEntryThatSessionsRun()
     // Unticking takes the entry away from every session.
     m_window->form->Check3->click();
     QVERIFY(!QFile::exists(entry));
+}
+
+void TestSettings::iniNamesIgnoreCaseAndBlanksSkipCommentsAndTakeTheFirstKey_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("expected"); // "<none>" when the key is not found
+    // Every file is looked up for Check7.Caption of section Form1.
+    QTest::newRow("names of any case") << QByteArray("[FORM1]\ncheck7.CAPTION=Oui\n") << "Oui";
+    QTest::newRow("blanks around names and value")
+        << QByteArray("  [ Form1 ]\t\n \t Check7.Caption \t=  Oui non \t\r\n") << "Oui non";
+    QTest::newRow("comment lines; no comment after a value")
+        << QByteArray("[Form1]\n;Check7.Caption=Non\n # Check7.Caption=Non\n;[Autre]\n"
+                      "Check7.Caption=Oui ; # non\n")
+        << "Oui ; # non";
+    QTest::newRow("first of two keys")
+        << QByteArray("[Form1]\nCheck7.Caption=Oui\nCHECK7.CAPTION=Non\n") << "Oui";
+    QTest::newRow("first of two sections")
+        << QByteArray("[Form1]\nA=1\n[Autre]\n[form1]\nCheck7.Caption=Non\n") << "<none>";
+    QTest::newRow("key of another section")
+        << QByteArray("[Autre]\nCheck7.Caption=Non\n[Form1]\n") << "<none>";
+    QTest::newRow("quotes off, blanks inside kept")
+        << QByteArray("[Form1]\nCheck7.Caption=' Oui '\n") << " Oui ";
+    QTest::newRow("empty value") << QByteArray("[Form1]\nCheck7.Caption=\n") << "";
+    QTest::newRow("no name") << QByteArray("[Form1]\n=Non\n") << "<none>";
+}
+
+// The settings reader and the language reader, each checked against the rules.
+void TestSettings::iniNamesIgnoreCaseAndBlanksSkipCommentsAndTakeTheFirstKey()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, expected);
+    const QString path = m_window->path("Lang/Autre.lng");
+    writeBytes(path, file);
+    QCOMPARE(ReadIniFrom(path, "Form1", "Check7.Caption", "<none>"), expected);
+    Form1 &form = m_window->start(false);
+    QVERIFY(applyLanguageTexts({&form, form.controls()}, path));
+    QCOMPARE(form.Check7->text(), expected == "<none>" ? "Changer" : expected);
+}
+
+void TestSettings::optionsAndSoundOutliveARestartAndACancelledChoiceKeepsTheSound()
+{
+    Form1 &first = m_window->start();
+    const QString shipped = first.Text1->text();
+    m_window->dialogs.answer(std::nullopt);
+    first.Command2->click();
+    QCOMPARE(first.Text1->text(), shipped);
+    const QString chosen = m_window->root() + "/mine.wav";
+    m_window->dialogs.answer(chosen);
+    first.Command2->click();
+    for (QCheckBox *box : {first.Check1, first.Check2, first.Check4})
+        box->click();
+    Form1 &second = m_window->start();
+    QCOMPARE(second.Text1->text(), chosen);
+    QCOMPARE(optionStates(second),
+             (QList<Qt::CheckState>{Qt::Unchecked, Qt::Unchecked, Qt::Unchecked, Qt::Checked}));
+    QVERIFY(!second.Timer1->isActive() && !second.Text1->isEnabled());
+}
+
+void TestSettings::greyedStatesAreKeptAndUntickingCheck1GreysTheSoundControls()
+{
+    const QString config = m_window->path("config.ini");
+    writeBytes(config, "[Config]\nCheck1=2\nCheck2=2\nCheck4=2\n");
+    const QList<Qt::CheckState> greyed{Qt::PartiallyChecked, Qt::PartiallyChecked, Qt::Unchecked,
+                                       Qt::PartiallyChecked};
+    QCOMPARE(optionStates(m_window->start()), greyed);
+    Form1 &form = m_window->start(); // as the first run left the file
+    QCOMPARE(optionStates(form), greyed);
+    QVERIFY(form.Timer1->isActive() && form.Text1->isEnabled());
+    // A click ends the greyed state for good: the box has two states again.
+    for (const bool ticked : {true, false, true}) {
+        form.Check1->click();
+        QCOMPARE(form.Check1->checkState(), ticked ? Qt::Checked : Qt::Unchecked);
+        for (const QWidget *control : QWidgetList{form.FramePlus5, form.Text1, form.Command2})
+            QCOMPARE(control->isEnabled(), ticked);
+        QCOMPARE(ReadIniFrom(config, "Config", "Check1", {}), QString::number(ticked));
+    }
 }
 
 QTEST_MAIN(TestSettings)
