@@ -26,9 +26,11 @@ QString windowNamed(const QString &name)
         .value(0);
 }
 
+// Without a window, xwininfo would grab the pointer and wait for the user to pick one.
 bool isViewable(const QString &window)
 {
-    return output(QStringLiteral("xwininfo"), {"-id", window}).contains("IsViewable");
+    return !window.isEmpty() &&
+           output(QStringLiteral("xwininfo"), {"-id", window}).contains("IsViewable");
 }
 
 // Moves the pointer to p, then does the rest there.
