@@ -77,6 +77,18 @@ private slots:
             // A named pipe nobody writes to neither blocks the call nor reaches the server.
             player.playSync(path("pipe.wav"));
             QVERIFY(!connected(server));
+            // Nor do files with no sound in them: empty, of text, cut in the header or after it.
+            QFile wav(shipped);
+            QVERIFY(wav.open(QIODevice::ReadOnly));
+            const QByteArray sound = wav.read(44);
+            for (const QByteArray &bytes :
+                 {QByteArray(), QByteArray("<html>\n"), sound.left(20), sound}) {
+                QFile bad(path("bad.wav"));
+                QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write(bytes) == bytes.size());
+                bad.close();
+                player.playSync(bad.fileName());
+                QVERIFY(!connected(server));
+            }
             player.playSync(shipped);
             QVERIFY(connected(server));
             QVERIFY(threadCount() > threads);
