@@ -2,6 +2,7 @@
 // the encodings a window may declare, cut anywhere and as long as they like.
 #include "FuzzInput.h"
 
+#include "sources/BrowserCatalogue.h"
 #include "sources/x11/X11TitleText.h"
 
 using FuzzInput::require;
@@ -20,6 +21,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const QString page = X11TitleText::pageNameFromTitle(text);
         require(page.size() <= text.size() && text.contains(page),
                 "the page's name is part of the window's title");
+    }
+
+    // After a separator, a catalogue browser's name ends the page's title; alone, it is a blank
+    // tab. Only the browsers that name their private windows have that said after it.
+    const QString page = X11TitleText::decode(bytes.left(256), Encoding::Utf8);
+    const QString separators[] = {u" - "_qs, u" — "_qs, u" – "_qs};
+    int next = 0;
+    for (const KnownBrowser &browser : BrowserCatalogue::browsers()) {
+        for (const QString &name : browser.titles) {
+            const QString title = page + separators[next % 3] + name;
+            const QString privateTitle =
+                title + (next++ % 2 ? u" Private Browsing"_qs : u" (Private Browsing)"_qs);
+            require(X11TitleText::pageNameFromTitle(title) == page,
+                    "the browser's name after a separator is taken off");
+            require(X11TitleText::pageNameFromTitle(privateTitle) ==
+                        (browser.privateTitles ? page : privateTitle),
+                    "a private window's name is taken off for the browsers that have one");
+            require(X11TitleText::pageNameFromTitle(name).isEmpty(),
+                    "the browser's name alone is a blank tab");
+        }
     }
 
     // Text that fits the declared encoding, up to the first NUL, decodes to itself.

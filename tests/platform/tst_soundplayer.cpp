@@ -77,6 +77,21 @@ private slots:
             // A named pipe nobody writes to neither blocks the call nor reaches the server.
             player.playSync(path("pipe.wav"));
             QVERIFY(!connected(server));
+            // Nor do files with no sound in them: empty, of text, cut in the header or after it;
+            // nor one that would last hours, at one sample a second.
+            QFile wav(shipped);
+            QVERIFY(wav.open(QIODevice::ReadOnly));
+            const QByteArray sound = wav.readAll();
+            const QByteArray slow =
+                QByteArray(sound).replace(24, 8, QByteArray("\1\0\0\0\2\0\0\0", 8));
+            for (const QByteArray &bytes :
+                 {QByteArray(), QByteArray("<html>\n"), sound.left(20), sound.left(44), slow}) {
+                QFile bad(path("bad.wav"));
+                QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write(bytes) == bytes.size());
+                bad.close();
+                player.playSync(bad.fileName());
+                QVERIFY(!connected(server));
+            }
             player.playSync(shipped);
             QVERIFY(connected(server));
             QVERIFY(threadCount() > threads);

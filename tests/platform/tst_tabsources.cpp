@@ -81,6 +81,16 @@ void reportOpenedTab(Rig &rig, bool refuses)
     QVERIFY(!refuses || rig.names() == (QStringList{u"Alpha"_qs, u"Beta"_qs}));
 }
 
+// A tab whose id holds what addresses and JSON give meaning to, asked to close once listed; not
+// the last, which Firefox would keep.
+template <typename Rig>
+void closeOddlyNamedTab(Rig &rig)
+{
+    rig.browser.tabs = {{u"a/b?c%d#e f\"\\"_qs, u"Alpha"_qs}, {u"b"_qs, u"Beta"_qs}};
+    QTRY_COMPARE_WITH_TIMEOUT(rig.names(), (QStringList{u"Alpha"_qs, u"Beta"_qs}), waitMs);
+    rig.source->requestClose(rig.source->walk().value(0).handle);
+}
+
 } // namespace
 
 class TestTabSources : public QObject
@@ -107,6 +117,7 @@ private slots:
         QTest::newRow("firefox") << u"firefox"_qs;
     }
     void realBrowsersReportAnOpenedTab();
+    void closeRequestsNameTheWholeTabIdAndSkipThePrompt();
 
     void bidiAsksOneThingAtATimeInOneSessionEndedAtTheEnd();
     void bidiDropsAStalledBrowserAndReportsARefusedSession_data();
@@ -350,6 +361,21 @@ void TestTabSources::realBrowsersReportAnOpenedTab()
     QTRY_VERIFY_WITH_TIMEOUT(reports.addresses.contains(popup), scanTimeoutMs);
     const QByteArray id = reports.ids[reports.addresses.indexOf(popup)];
     QVERIFY(std::ranges::any_of(source->walk(), [&](auto &page) { return page.handle.id == id; }));
+}
+
+// DevTools takes the id as one path segment. BiDi is told not to ask the user, as a page may ask
+// "leave this page?" and be kept open.
+void TestTabSources::closeRequestsNameTheWholeTabIdAndSkipThePrompt()
+{
+    DevToolsRig devTools(chromium);
+    closeOddlyNamedTab(devTools);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        devTools.browser.requests.contains("PUT /json/close/a%2Fb%3Fc%25d%23e%20f%22%5C"), waitMs);
+    BidiRig bidi(firefox, [](qint64) {});
+    closeOddlyNamedTab(bidi);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        bidi.browser.closes,
+        QStringList{u"{\"context\":\"a/b?c%d#e f\\\"\\\\\",\"promptUnload\":false}"_qs}, waitMs);
 }
 
 // Firefox keeps a session whose connection went, and refuses every other while it lasts.

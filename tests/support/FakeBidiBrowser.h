@@ -61,6 +61,7 @@ public:
     QList<Tab> tabs;
     Answer answer = Answer::Normal;
     QStringList methods; // of every command received
+    QStringList closes;  // the parameters of every browsingContext.close, as compact JSON
     // The connection that holds the only session, compared only: any other pointer plays another
     // client that holds it.
     const QWebSocket *session = nullptr;
@@ -104,6 +105,8 @@ private:
             return failure(u"invalid session id"_qs);
         if (method == u"session.end")
             session = nullptr;
+        if (method == u"browsingContext.close")
+            closes.append(QString::fromUtf8(QJsonDocument(params).toJson(QJsonDocument::Compact)));
         if (method == u"session.subscribe") {
             if (refusesEvents)
                 return failure(u"unknown command"_qs);

@@ -1,7 +1,12 @@
 #include "sources/x11/X11BrowserSource.h"
 #include "support/X11TestDisplay.h"
 
+#include <QProcess>
 #include <QTest>
+
+#include <sys/prctl.h>
+
+#include <csignal>
 
 namespace {
 
@@ -42,6 +47,29 @@ void expectCloseRequests(X11TestDisplay &display, const QList<xcb_window_t> &win
     }
 }
 
+// An X server of the test's own, on the display given or on the first free one.
+struct XServer
+{
+    explicit XServer(const QString &display = {})
+    {
+        process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        process.start(u"Xvfb"_qs, QStringList{display, u"-displayfd"_qs, u"1"_qs, u"-noreset"_qs,
+                                              u"-nolisten"_qs, u"tcp"_qs}
+                                      .mid(display.isEmpty() ? 1 : 0));
+        // It writes the display's number once it takes connections.
+        while (!process.canReadLine() && process.waitForReadyRead(30000)) {
+        }
+        name = u':' + QString::fromLatin1(process.readLine().trimmed());
+    }
+    ~XServer()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    QProcess process;
+    QString name;
+};
+
 } // namespace
 
 class TestX11Source : public QObject
@@ -60,6 +88,7 @@ private slots:
     void readsAgainOnlyWhatChanged();
     void reportsWindowsThatAppearOrChangeAtOnce_data();
     void reportsWindowsThatAppearOrChangeAtOnce();
+    void seesTheDisplayAgainAfterItsServerRestarts();
 
 private:
     std::unique_ptr<X11TestDisplay> m_keepDisplay;
@@ -137,6 +166,10 @@ void TestX11Source::decodesTitlesAndStripsTheBrowsersName_data()
     row("compound text with utf-8 runs", "COMPOUND_TEXT",
         "Caf\xe9 \x1b%G\xe2\x80\x93\x1b%@ ok \x1b%G\xe2\x80\x94\x1b%@ Mozilla Firefox",
         u"Café – ok"_qs);
+    // Greek on the right half, then Latin-1 again; a double-byte set on the left, then ASCII.
+    row("compound text in sets not decoded", "COMPOUND_TEXT",
+        "\x1b-F\xc1\xe8\xde\xed\xe1\x1b-A caf\xe9 \x1b$(B\x30\x21\x1b(B ok - Chromium",
+        u"\ufffd café \ufffd ok"_qs);
     // As Debian's chromium 156 and firefox-esr 153, and other browsers, write them.
     row("blank tab", "UTF8_STRING", "Chromium", QString());
     row("right-to-left page", "UTF8_STRING",
@@ -347,6 +380,33 @@ void TestX11Source::reportsWindowsThatAppearOrChangeAtOnce()
         QVERIFY(same != walked.cend());
         QCOMPARE(same->pageName, page.pageName);
     }
+}
+
+// While the display is gone walks find nothing; once a server is back on it, they find its
+// windows, and its events report their changes.
+void TestX11Source::seesTheDisplayAgainAfterItsServerRestarts()
+{
+    auto server = std::make_unique<XServer>();
+    const QString name = server->name;
+    QVERIFY2(name.size() > 1, "Xvfb starts");
+    X11BrowserSource source(name);
+    QList<BrowserPage> reported;
+    source.setPagesReported([&](const QList<BrowserPage> &pages) { reported += pages; });
+    {
+        X11TestDisplay display(name.toLatin1());
+        const xcb_window_t before = display.createWindow("chromium", "Chromium");
+        QCOMPARE(windowsOf(source.walk()), QList{before});
+        server.reset();
+        QVERIFY(source.walk().isEmpty());
+        QVERIFY(source.walk().isEmpty());
+    }
+    server = std::make_unique<XServer>(name);
+    QCOMPARE(server->name, name);
+    X11TestDisplay display(name.toLatin1());
+    const xcb_window_t after = display.createWindow("chromium", "Chromium");
+    QCOMPARE(windowsOf(source.walk()), QList{after});
+    display.setText(after, "_NET_WM_NAME", "UTF8_STRING", "After - Chromium");
+    QTRY_COMPARE_WITH_TIMEOUT(reported.value(0).pageName, u"After"_qs, 10000);
 }
 
 QTEST_GUILESS_MAIN(TestX11Source)

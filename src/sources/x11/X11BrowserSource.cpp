@@ -143,6 +143,9 @@ QList<BrowserPage> X11BrowserSource::walk()
     if (!connect())
         return {};
     syncEvents();
+    // A server that went away since the last walk lists nothing, whatever was kept of it.
+    if (xcb_connection_has_error(m_connection))
+        return {};
     m_eventsPending = false;
     QHash<std::uint32_t, QDeadlineTimer> unsettled;
     QList<BrowserPage> pages = readPages(
