@@ -74,7 +74,10 @@ QList<RunningBrowser> RunningBrowsers::look()
     for (const qint64 pid : std::as_const(pids)) {
         Process process = m_processes.value(pid, Process{now});
         const QString folder = m_procRoot + u'/' + QString::number(pid);
-        if (process.browser && !ids.listed && ::access(QFile::encodeName(folder), F_OK) != 0)
+        // A main process that ended takes its browser start with it; a helper that ended is
+        // forgotten at the next listing.
+        if (process.browser && !process.helper && !ids.listed &&
+            ::access(QFile::encodeName(folder), F_OK) != 0)
             continue;
         if (process.browser && ids.listed) {
             // An id may have come back, for a new process, which its start time tells.
