@@ -5,14 +5,15 @@
 #include "platform/SoundPlayer.h"
 
 #include <QCheckBox>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 namespace {
 
-// The handle of the page a row of the open-pages list was built from.
-constexpr int kHandleRole = Qt::UserRole;
 // Texts remembered as matching nothing: a full list of pages four times over.
 constexpr qsizetype kMaxUnmatched = 4 * qsizetype(kMaxRows);
 
@@ -41,14 +42,14 @@ void ScanCycle::tick()
     // By page, then by keyword row, as a test of every pair in that order would find them. The
     // keyword list does not change during a tick: nothing here yields to the event loop.
     for (int i = 0; i < windowCount; ++i) {
-        const QTreeWidgetItem *row = windows->topLevelItem(i);
         // The close request goes to the page this row was built from, not to the first page
         // that happens to share its name.
-        const auto handle = row->data(0, kHandleRole).value<WindowHandle>();
+        const BrowserPage &page = m_shownPages[i];
+        const WindowHandle &handle = page.handle;
         if (handle.isValid() && reportMatched.contains(handle))
             continue;
-        const QString pageName = row->text(0);
-        const QString address = row->text(1);
+        const QString pageName = page.pageName.value_or(QString());
+        const QString address = page.address.value_or(QString());
         for (const int j : rowsFoundIn(pageName, address)) {
             closeSequence(pageName, address, handle, j);
             m_tickMatched.insert(handle);
@@ -104,16 +105,12 @@ QList<int> ScanCycle::rowsFoundIn(const QString &pageName, const QString &addres
 void ScanCycle::rememberSelection()
 {
     const QTreeWidget *windows = m_controls.ListView1;
-    const int count = windows->topLevelItemCount();
-    if (count == 0)
+    if (windows->topLevelItemCount() == 0)
         return;
-    m_selectedWindowRow = 0;
-    for (int r = 0; r < count; ++r) {
-        if (windows->topLevelItem(r)->isSelected()) {
-            m_selectedWindowRow = r + 1;
-            return;
-        }
-    }
+    // The selection model knows the selected rows without a look at every row.
+    QModelIndexList selected = windows->selectionModel()->selectedRows();
+    std::sort(selected.begin(), selected.end());
+    m_selectedWindowRow = selected.isEmpty() ? 0 : selected.first().row() + 1;
 }
 
 // The list shows exactly one row per page, in walking order. Rows are reused rather than
@@ -134,17 +131,20 @@ void ScanCycle::refillWindowList()
     const auto fill = [](QTreeWidgetItem *row, const BrowserPage &page) {
         row->setText(0, page.pageName.value_or(QString()));
         row->setText(1, page.address.value_or(QString()));
-        row->setData(0, kHandleRole, QVariant::fromValue(page.handle));
     };
+    // A row that shows its page already is left alone: most pages do not change between ticks.
     const int reused = windows->topLevelItemCount();
-    for (int r = 0; r < reused; ++r)
-        fill(windows->topLevelItem(r), pages[r]);
+    for (int r = 0; r < reused; ++r) {
+        if (r >= m_shownPages.size() || m_shownPages[r] != pages[r])
+            fill(windows->topLevelItem(r), pages[r]);
+    }
     QList<QTreeWidgetItem *> added;
     for (int r = reused; r < count; ++r) {
         added.append(new QTreeWidgetItem);
         fill(added.last(), pages[r]);
     }
     windows->addTopLevelItems(added);
+    m_shownPages = std::move(pages);
 }
 
 void ScanCycle::restoreSelection()

@@ -79,6 +79,8 @@ private:
     // that stay open are listed again at every tick, and need not be searched again until the
     // keyword list changes. Bounded, since a page may retitle itself endlessly.
     QSet<std::pair<QString, QString>> m_unmatched;
+    // The pages ListView1 shows, row by row: only this class fills it.
+    QList<BrowserPage> m_shownPages;
     ListWatch m_statisticsWatch;
     // Keyword -> first statistics row that names it.
     QHash<QString, int> m_statisticsRows;

@@ -31,6 +31,8 @@ struct BrowserPage
     std::optional<QString> pageName;
     std::optional<QString> address;
     WindowHandle handle;
+
+    friend bool operator==(const BrowserPage &, const BrowserPage &) = default;
 };
 
 // The open browser pages of the desktop, and a way to ask one of them to close.

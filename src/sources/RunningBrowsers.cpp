@@ -62,38 +62,44 @@ QList<RunningBrowser> RunningBrowsers::look()
 {
     const qint64 now = m_clock.elapsed();
     const ProcessIds::Look ids = m_ids.look();
-    // Without a listing, the processes are those of the last look, less those that ended, and
-    // the ids made since.
-    QList<qint64> pids = ids.pids;
-    if (!ids.listed) {
-        pids.append(m_processes.keys());
-        std::sort(pids.begin(), pids.end());
-    }
-    QHash<qint64, Process> processes;
-    QList<qint64> browserPids;
-    for (const qint64 pid : std::as_const(pids)) {
-        Process process = m_processes.value(pid, Process{now});
-        const QString folder = m_procRoot + u'/' + QString::number(pid);
-        // A main process that ended takes its browser start with it; a helper that ended is
-        // forgotten at the next listing.
-        if (process.browser && !process.helper && !ids.listed &&
-            ::access(QFile::encodeName(folder), F_OK) != 0)
-            continue;
-        if (process.browser && ids.listed) {
-            // An id may have come back, for a new process, which its start time tells.
-            const quint64 started = process.startTime;
-            if (!readStat(folder, process.parent, process.startTime))
-                continue;
-            if (process.startTime != started)
-                process = Process{now};
+    const auto folderOf = [this](qint64 pid) {
+        return m_procRoot + u'/' + QString::number(pid);
+    };
+    if (ids.listed) {
+        QHash<qint64, Process> processes;
+        processes.reserve(ids.pids.size());
+        for (const qint64 pid : ids.pids) {
+            Process process = m_processes.value(pid, Process{now});
+            if (process.browser) {
+                // An id may have come back, for a new process, which its start time tells.
+                const quint64 started = process.startTime;
+                if (!readStat(folderOf(pid), process.parent, process.startTime))
+                    continue;
+                if (process.startTime != started)
+                    process = Process{now};
+            }
+            processes.insert(pid, process);
         }
-        if (!process.browser && !process.settled)
-            inspect(folder, pid, process, now);
-        if (process.browser)
-            browserPids.append(pid);
-        processes.insert(pid, process);
+        m_processes = std::move(processes);
+    } else {
+        // The processes are those of the last look, with the ids made since. A main process
+        // that ended takes its browser start with it; a helper that ended is forgotten at the
+        // next listing.
+        for (const qint64 pid : ids.pids)
+            m_processes.insert(pid, Process{now});
+        m_processes.removeIf([&](const auto &entry) {
+            return entry->browser && !entry->helper &&
+                   ::access(QFile::encodeName(folderOf(entry.key())), F_OK) != 0;
+        });
     }
-    m_processes = std::move(processes);
+    QList<qint64> browserPids;
+    for (auto entry = m_processes.begin(); entry != m_processes.end(); ++entry) {
+        if (!entry->browser && !entry->settled)
+            inspect(folderOf(entry.key()), entry.key(), *entry, now);
+        if (entry->browser)
+            browserPids.append(entry.key());
+    }
+    std::sort(browserPids.begin(), browserPids.end());
 
     QList<RunningBrowser> browsers;
     QHash<qint64, qsizetype> positions;
