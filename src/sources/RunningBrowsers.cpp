@@ -82,15 +82,15 @@ QList<RunningBrowser> RunningBrowsers::look()
         }
         m_processes = std::move(processes);
     } else {
-        // The processes are those of the last look, with the ids made since. A main process
-        // that ended takes its browser start with it; a helper that ended is forgotten at the
-        // next listing.
+        // The processes are those of the last look, with the ids made since. A browser's main
+        // process that ended takes its start with it; the rest are forgotten at the next
+        // listing.
         for (const qint64 pid : ids.pids)
             m_processes.insert(pid, Process{now});
-        m_processes.removeIf([&](const auto &entry) {
-            return entry->browser && !entry->helper &&
-                   ::access(QFile::encodeName(folderOf(entry.key())), F_OK) != 0;
-        });
+        for (const qint64 pid : std::as_const(m_mains)) {
+            if (::access(QFile::encodeName(folderOf(pid)), F_OK) != 0)
+                m_processes.remove(pid);
+        }
     }
     QList<qint64> browserPids;
     for (auto entry = m_processes.begin(); entry != m_processes.end(); ++entry) {
@@ -116,6 +116,9 @@ QList<RunningBrowser> RunningBrowsers::look()
         if (pid != main)
             browsers[*slot].processes.append(pid);
     }
+    m_mains.clear();
+    for (const RunningBrowser &browser : std::as_const(browsers))
+        m_mains.insert(browser.pid);
     return browsers;
 }
 

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -57,4 +58,6 @@ private:
     QElapsedTimer m_clock;
     QHash<qint64, Process> m_processes;
     ProcessIds m_ids;
+    // The main processes of the browsers the last look found.
+    QSet<qint64> m_mains;
 };
