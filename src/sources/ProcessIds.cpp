@@ -3,10 +3,13 @@
 #include <QFile>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 
@@ -77,8 +80,15 @@ std::optional<uint> processOwner(const QString &folder, qint64 pid)
 }
 
 ProcessIds::ProcessIds(QString procRoot, qint64 relistMs)
-    : m_procRoot(std::move(procRoot)), m_relistMs(relistMs)
+    : m_procRoot(std::move(procRoot)), m_relistMs(relistMs),
+      m_rootFd(::open(QFile::encodeName(m_procRoot), O_PATH | O_DIRECTORY | O_CLOEXEC))
 {}
+
+ProcessIds::~ProcessIds()
+{
+    if (m_rootFd >= 0)
+        ::close(m_rootFd);
+}
 
 ProcessIds::Look ProcessIds::look()
 {
@@ -88,7 +98,7 @@ ProcessIds::Look ProcessIds::look()
     // Looking up an id costs about what listing one process does, so past half as many ids as
     // there were processes, one listing is cheaper.
     const qint64 maxLookedUp = std::max<qint64>(m_listedCount / 2, 16);
-    if (!newest || !last || *newest < *last || *newest - *last > maxLookedUp ||
+    if (m_rootFd < 0 || !newest || !last || *newest < *last || *newest - *last > maxLookedUp ||
         !m_sinceListing.isValid() || m_sinceListing.hasExpired(m_relistMs)) {
         m_sinceListing.start();
         Look look{true, processIds(m_procRoot)};
@@ -96,9 +106,11 @@ ProcessIds::Look ProcessIds::look()
         return look;
     }
     Look look{false, {}};
-    const QByteArray folder = QFile::encodeName(m_procRoot) + '/';
+    // Relative to the folder kept open, a lookup costs the kernel one name, not a whole path.
+    std::array<char, 24> name{};
     for (qint64 pid = *last + 1; pid <= *newest; ++pid) {
-        if (::access(folder + QByteArray::number(pid), F_OK) == 0)
+        *std::to_chars(name.data(), name.data() + name.size() - 1, pid).ptr = '\0';
+        if (::faccessat(m_rootFd, name.data(), F_OK, 0) == 0)
             look.pids.append(pid);
     }
     return look;

@@ -36,6 +36,9 @@ public:
 
     // Lists again at least every relistMs, so that a caller forgets ids that ended.
     explicit ProcessIds(QString procRoot, qint64 relistMs = 60'000);
+    ~ProcessIds();
+    ProcessIds(const ProcessIds &) = delete;
+    ProcessIds &operator=(const ProcessIds &) = delete;
 
     Look look();
 
@@ -45,4 +48,5 @@ private:
     QElapsedTimer m_sinceListing;
     std::optional<qint64> m_newest;
     qint64 m_listedCount = 0;
+    int m_rootFd = -1;
 };
