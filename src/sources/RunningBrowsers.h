@@ -26,8 +26,8 @@ struct RunningBrowser
 
 // Finds the browsers of the catalogue that one user runs, by reading a /proc-like folder tree.
 // A look runs every few seconds for as long as the program runs, so a process that has proved
-// to be no browser of the user is not read again while it lives, and a browser process costs
-// one small read.
+// to be no browser of the user is not read again while it lives, and between listings of /proc
+// a browser costs one lookup of its main process.
 class RunningBrowsers
 {
 public:
