@@ -35,8 +35,7 @@ std::optional<qint64> statusField(const QByteArray &status, QByteArrayView name)
     return ok ? std::optional(value) : std::nullopt;
 }
 
-} // namespace
-
+// The ids of the processes in a /proc-like folder, in increasing order.
 QList<qint64> processIds(const QString &procRoot)
 {
     QList<qint64> pids;
@@ -55,6 +54,9 @@ QList<qint64> processIds(const QString &procRoot)
     return pids;
 }
 
+// The id the kernel gave the newest process or thread, from the last field of loadavg; nothing
+// when it cannot be read. Ids are handed out in increasing order and come back only once they
+// wrap round.
 std::optional<qint64> newestProcessId(const QString &procRoot)
 {
     QFile file(procRoot + u"/loadavg"_qs);
@@ -65,6 +67,8 @@ std::optional<qint64> newestProcessId(const QString &procRoot)
     const qint64 pid = fields.size() == 5 ? fields[4].toLongLong(&ok) : 0;
     return ok && pid > 0 ? std::optional(pid) : std::nullopt;
 }
+
+} // namespace
 
 std::optional<uint> processOwner(const QString &folder, qint64 pid)
 {
@@ -94,9 +98,9 @@ ProcessIds::Look ProcessIds::look()
 {
     const std::optional<qint64> newest = newestProcessId(m_procRoot);
     const std::optional<qint64> last = std::exchange(m_newest, newest);
-    // An id lower than the last newest may belong to a process made after the wrap.
-    // Looking up an id costs about what listing one process does, so past half as many ids as
-    // there were processes, one listing is cheaper.
+    // /proc is listed when ids wrapped round (an id below the last newest may be a new
+    // process's) and when looking up each id made since would cost more than a listing: a lookup
+    // costs about what listing one process does.
     const qint64 maxLookedUp = std::max<qint64>(m_listedCount / 2, 16);
     if (m_rootFd < 0 || !newest || !last || *newest < *last || *newest - *last > maxLookedUp ||
         !m_sinceListing.isValid() || m_sinceListing.hasExpired(m_relistMs)) {

@@ -6,14 +6,6 @@
 
 #include <optional>
 
-// The ids of the processes in a /proc-like folder, in increasing order.
-QList<qint64> processIds(const QString &procRoot);
-
-// The id the kernel gave the newest process or thread, from the last field of loadavg; nothing
-// when it cannot be read. Ids are handed out in increasing order and come back only once they
-// wrap round.
-std::optional<qint64> newestProcessId(const QString &procRoot);
-
 // The real user of the process whose folder this is, from its status; nothing when the status
 // cannot be read or the id names a thread (whose folder opens, though no listing shows it).
 std::optional<uint> processOwner(const QString &folder, qint64 pid);
