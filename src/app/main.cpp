@@ -49,7 +49,10 @@ int main(int argc, char *argv[])
 
     writeHostManifests(HostManifestFolders::standard(), programFolder);
     CompositeBrowserSource source;
-    const UnwatchedBrowsers::Sight seen = addBrowserBackends(source);
+    // One census of processes for every part that looks for browsers.
+    TabSourceSettings tabSettings;
+    tabSettings.processIds = std::make_shared<ProcessIds>(tabSettings.procRoot);
+    const UnwatchedBrowsers::Sight seen = addBrowserBackends(source, tabSettings);
     PulseSoundPlayer sound;
     QtDialogs dialogs;
     XdgOpener opener;
@@ -64,7 +67,7 @@ int main(int argc, char *argv[])
     QObject::connect(&instance, &SingleInstance::showRequested, &program, &Program::showRequested);
     TerminationSignals termination;
     program.followSession(app, termination);
-    RunningBrowsers runningBrowsers;
+    RunningBrowsers runningBrowsers(tabSettings.processIds);
     UnwatchedBrowsers unwatched(runningBrowsers, seen, tray, form.sb);
     unwatched.follow(form.Timer1);
 

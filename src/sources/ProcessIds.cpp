@@ -8,8 +8,10 @@
 #include <charconv>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <iterator>
 #include <memory>
 #include <unistd.h>
 
@@ -54,20 +56,6 @@ QList<qint64> processIds(const QString &procRoot)
     return pids;
 }
 
-// The id the kernel gave the newest process or thread, from the last field of loadavg; nothing
-// when it cannot be read. Ids are handed out in increasing order and come back only once they
-// wrap round.
-std::optional<qint64> newestProcessId(const QString &procRoot)
-{
-    QFile file(procRoot + u"/loadavg"_qs);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QList<QByteArray> fields = file.read(4096).simplified().split(' ');
-    bool ok = false;
-    const qint64 pid = fields.size() == 5 ? fields[4].toLongLong(&ok) : 0;
-    return ok && pid > 0 ? std::optional(pid) : std::nullopt;
-}
-
 } // namespace
 
 std::optional<uint> processOwner(const QString &folder, qint64 pid)
@@ -94,28 +82,85 @@ ProcessIds::~ProcessIds()
         ::close(m_rootFd);
 }
 
-ProcessIds::Look ProcessIds::look()
+ProcessIds::Look ProcessIds::look(Cursor &cursor)
 {
-    const std::optional<qint64> newest = newestProcessId(m_procRoot);
+    const QMutexLocker lock(&m_mutex);
+    update();
+    if (cursor.listing != m_listing) {
+        cursor = {m_listing, m_found.size()};
+        return {true, m_processes};
+    }
+    return {false, m_found.mid(std::exchange(cursor.told, m_found.size()))};
+}
+
+void ProcessIds::update()
+{
+    const std::optional<qint64> newest = newestProcessId();
     const std::optional<qint64> last = std::exchange(m_newest, newest);
-    // /proc is listed when ids wrapped round (an id below the last newest may be a new
-    // process's) and when looking up each id made since would cost more than a listing: a lookup
-    // costs about what listing one process does.
-    const qint64 maxLookedUp = std::max<qint64>(m_listedCount / 2, 16);
-    if (m_rootFd < 0 || !newest || !last || *newest < *last || *newest - *last > maxLookedUp ||
-        !m_sinceListing.isValid() || m_sinceListing.hasExpired(m_relistMs)) {
+    const bool due = !m_sinceListing.isValid() || m_sinceListing.hasExpired(m_relistMs);
+    // No process can have been made while the newest id stayed the same.
+    if (!due && newest && newest == last)
+        return;
+    // Ids that wrapped round may name new processes that held them before: every looker is
+    // given every process.
+    if (due || !newest || !last || *newest < *last) {
         m_sinceListing.start();
-        Look look{true, processIds(m_procRoot)};
-        m_listedCount = look.pids.size();
-        return look;
+        ++m_listing;
+        m_found.clear();
+        m_processes = processIds(m_procRoot);
+        return;
     }
-    Look look{false, {}};
-    // Relative to the folder kept open, a lookup costs the kernel one name, not a whole path.
-    std::array<char, 24> name{};
-    for (qint64 pid = *last + 1; pid <= *newest; ++pid) {
-        *std::to_chars(name.data(), name.data() + name.size() - 1, pid).ptr = '\0';
-        if (::faccessat(m_rootFd, name.data(), F_OK, 0) == 0)
-            look.pids.append(pid);
+    // Looking up one id costs the kernel about what listing eight processes does: a few new
+    // ids are looked up one by one, many are found by a listing.
+    const qsizetype known = m_processes.size();
+    if (*newest - *last > std::max<qint64>(known / 8, 16)) {
+        QList<qint64> processes = processIds(m_procRoot);
+        std::set_difference(processes.cbegin(), processes.cend(), m_processes.cbegin(),
+                            m_processes.cend(), std::back_inserter(m_found));
+        m_processes = std::move(processes);
+        return;
     }
-    return look;
+    for (qint64 id = *last + 1; id <= *newest; ++id) {
+        // A process made between the reading of the newest id and a listing was listed.
+        if (!std::binary_search(m_processes.cbegin(), m_processes.cbegin() + known, id) &&
+            isProcess(id)) {
+            m_found.append(id);
+            m_processes.append(id);
+        }
+    }
+    std::inplace_merge(m_processes.begin(), m_processes.begin() + known, m_processes.end());
+}
+
+// Whether the id names a process that runs, not a thread (whose folder opens, though no listing
+// shows it). The status's first lines are Name, Umask, State and Tgid; a name is at most 64
+// bytes, escaped.
+bool ProcessIds::isProcess(qint64 id) const
+{
+    std::array<char, 32> path{};
+    std::memcpy(std::to_chars(path.data(), path.data() + 20, id).ptr, "/status", 8);
+    const int fd = ::openat(m_rootFd, path.data(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::array<char, 512> head{};
+    const ssize_t size = ::read(fd, head.data(), head.size());
+    ::close(fd);
+    return size > 0 && statusField(QByteArray(head.data(), size), "Tgid") == id;
+}
+
+// The id the kernel gave the newest process or thread, from the last field of loadavg; nothing
+// when it cannot be read. Ids are handed out in increasing order and come back only once they
+// wrap round.
+std::optional<qint64> ProcessIds::newestProcessId() const
+{
+    const int fd = ::openat(m_rootFd, "loadavg", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::array<char, 128> text{};
+    const ssize_t size = ::read(fd, text.data(), text.size());
+    ::close(fd);
+    const QList<QByteArray> fields =
+        QByteArray(text.data(), std::max<ssize_t>(size, 0)).simplified().split(' ');
+    bool ok = false;
+    const qint64 pid = fields.size() == 5 ? fields[4].toLongLong(&ok) : 0;
+    return ok && pid > 0 ? std::optional(pid) : std::nullopt;
 }

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QList>
+#include <QMutex>
 #include <QString>
 
 #include <optional>
@@ -10,35 +11,54 @@
 // cannot be read or the id names a thread (whose folder opens, though no listing shows it).
 std::optional<uint> processOwner(const QString &folder, qint64 pid);
 
-// Follows the processes of a /proc-like folder from one look to the next, at little cost. Listing
-// /proc costs the kernel a lookup of every process, and a look runs every few seconds for as long
-// as the program runs; so a look lists only when it must, and otherwise looks up one by one the
-// ids handed out since the last look.
+// Follows the processes of a /proc-like folder from one look to the next, at little cost, for
+// every part of the program that looks for browsers: they run on threads of their own and share
+// one census, so that /proc is read once for all of them. A look runs every few seconds for as
+// long as the program runs: so the census reads the kernel's newest id first, and looks for new
+// processes only when some process or thread was made since, by looking up the new ids one by
+// one or, when there are many, by listing /proc. Each looker is then told of the processes new
+// to it. A browser's threads come and go all the time, and are left out at once.
 class ProcessIds
 {
 public:
     struct Look
     {
-        // Every process now; otherwise the ids made since the last look that still exist, which
-        // may include threads (their folders are not listed, but can be opened), and no id of a
-        // process that ended since can have come back.
+        // Every process; otherwise the processes made since this looker's last look, of which
+        // some may have ended since, and no id of a process that ended can have come back.
         bool listed = true;
         QList<qint64> pids;
     };
 
-    // Lists again at least every relistMs, so that a caller forgets ids that ended.
+    // Where one looker stands: the listing it was given and how many processes made since.
+    struct Cursor
+    {
+        quint64 listing = 0;
+        qsizetype told = 0;
+    };
+
+    // Every looker is given every process again at least every relistMs, so that it forgets
+    // ids that ended.
     explicit ProcessIds(QString procRoot, qint64 relistMs = 60'000);
     ~ProcessIds();
     ProcessIds(const ProcessIds &) = delete;
     ProcessIds &operator=(const ProcessIds &) = delete;
 
-    Look look();
+    const QString &procRoot() const { return m_procRoot; }
+    // May be called from any thread.
+    Look look(Cursor &cursor);
 
 private:
-    QString m_procRoot;
-    qint64 m_relistMs = 0;
+    void update();
+    std::optional<qint64> newestProcessId() const;
+    bool isProcess(qint64 id) const;
+
+    const QString m_procRoot;
+    const qint64 m_relistMs = 0;
+    const int m_rootFd = -1;
+    QMutex m_mutex;
     QElapsedTimer m_sinceListing;
     std::optional<qint64> m_newest;
-    qint64 m_listedCount = 0;
-    int m_rootFd = -1;
+    quint64 m_listing = 0;
+    QList<qint64> m_processes;
+    QList<qint64> m_found; // the processes made since the listing given to every looker
 };

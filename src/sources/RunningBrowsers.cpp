@@ -52,8 +52,13 @@ bool isHelper(const QList<QByteArray> &arguments)
 } // namespace
 
 RunningBrowsers::RunningBrowsers(QString procRoot, std::optional<uint> userId, qint64 settleMs)
-    : m_procRoot(procRoot), m_userId(userId.value_or(::getuid())), m_settleMs(settleMs),
-      m_ids(std::move(procRoot))
+    : RunningBrowsers(std::make_shared<ProcessIds>(std::move(procRoot)), userId, settleMs)
+{}
+
+RunningBrowsers::RunningBrowsers(std::shared_ptr<ProcessIds> census, std::optional<uint> userId,
+                                 qint64 settleMs)
+    : m_procRoot(census->procRoot()), m_userId(userId.value_or(::getuid())), m_settleMs(settleMs),
+      m_census(std::move(census))
 {
     m_clock.start();
 }
@@ -61,7 +66,7 @@ RunningBrowsers::RunningBrowsers(QString procRoot, std::optional<uint> userId, q
 QList<RunningBrowser> RunningBrowsers::look()
 {
     const qint64 now = m_clock.elapsed();
-    const ProcessIds::Look ids = m_ids.look();
+    const ProcessIds::Look ids = m_census->look(m_cursor);
     const auto folderOf = [this](qint64 pid) {
         return m_procRoot + u'/' + QString::number(pid);
     };

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 struct KnownBrowser;
@@ -35,6 +36,9 @@ public:
     // enough for a wrapper script to have become the browser it starts.
     explicit RunningBrowsers(QString procRoot = QStringLiteral("/proc"),
                              std::optional<uint> userId = std::nullopt, qint64 settleMs = 10'000);
+    // Looks through the census that the program's other lookers share.
+    explicit RunningBrowsers(std::shared_ptr<ProcessIds> census,
+                             std::optional<uint> userId = std::nullopt, qint64 settleMs = 10'000);
 
     QList<RunningBrowser> look();
 
@@ -57,7 +61,8 @@ private:
     qint64 m_settleMs = 0;
     QElapsedTimer m_clock;
     QHash<qint64, Process> m_processes;
-    ProcessIds m_ids;
+    std::shared_ptr<ProcessIds> m_census;
+    ProcessIds::Cursor m_cursor;
     // The main processes of the browsers the last look found.
     QSet<qint64> m_mains;
 };

@@ -160,7 +160,7 @@ void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers_data()
     // goes unseen until loadavg names it, and a thread is no browser of its own. Once ids wrap
     // round, /proc is listed again.
     QTest::newRow("processes made since the last look, and a wrap") << QByteArray(
-        "newest 5; 1 chromium --remote-debugging-port=9333; listen 9333 1; ?c 1:9333; 6 chromium "
+        "1 chromium --remote-debugging-port=9333; listen 9333 1; newest 5; ?c 1:9333; 6 chromium "
         "--remote-debugging-port=9334; listen 9334 6; ?c 1:9333; thread 7 6; newest 7; ?c 1:9333 "
         "6:9334; rm 1; ?c 6:9334; 2 chromium --remote-debugging-port=9335; listen 9335 2; newest "
         "3; ?c 2:9335 6:9334");
@@ -224,11 +224,15 @@ void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers()
     QFETCH(QByteArray, script);
     FakeProcTree proc;
     const bool hasty = script.startsWith("settle 0;");
-    ProcessDiscovery discovery(proc.root(), FakeProcTree::userId, hasty ? 0 : 10'000);
+    const auto census = std::make_shared<ProcessIds>(proc.root());
+    ProcessDiscovery discovery(census, FakeProcTree::userId, hasty ? 0 : 10'000);
+    // Another looker of the census looks after every change: each finds what it would alone.
+    ProcessDiscovery other(census, FakeProcTree::userId);
     for (QByteArray line : script.split(';').mid(hasty ? 1 : 0)) {
         line = line.trimmed();
         if (!line.startsWith('?')) {
             proc.apply(line);
+            other.find(Kind::Chromium);
             continue;
         }
         QByteArrayList found;

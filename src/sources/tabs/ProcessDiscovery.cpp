@@ -96,7 +96,13 @@ QString resolvedFolder(const QString &processFolder, const QByteArray &folder)
 } // namespace
 
 ProcessDiscovery::ProcessDiscovery(QString procRoot, std::optional<uint> userId, qint64 settleMs)
-    : m_procRoot(std::move(procRoot)), m_userId(userId.value_or(::getuid())), m_settleMs(settleMs)
+    : ProcessDiscovery(std::make_shared<ProcessIds>(std::move(procRoot)), userId, settleMs)
+{}
+
+ProcessDiscovery::ProcessDiscovery(std::shared_ptr<ProcessIds> census, std::optional<uint> userId,
+                                   qint64 settleMs)
+    : m_procRoot(census->procRoot()), m_userId(userId.value_or(::getuid())), m_settleMs(settleMs),
+      m_census(std::move(census))
 {
     m_clock.start();
 }
@@ -105,7 +111,7 @@ QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind)
 {
     QList<DebugEndpoint> endpoints;
     const int kindKey = static_cast<int>(kind);
-    const ProcessIds::Look ids = m_ids.try_emplace(kindKey, m_procRoot).first->second.look();
+    const ProcessIds::Look ids = m_census->look(m_cursors[kindKey]);
     // Without a listing, the processes still to be watched are those of the last look, and the
     // ids made since.
     QList<qint64> pids = ids.pids;

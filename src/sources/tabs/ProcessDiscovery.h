@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <map>
+#include <memory>
 #include <optional>
 
 // A browser process that listens for remote debugging on a loopback port.
@@ -45,6 +46,9 @@ public:
     // enough for a wrapper script to have become the browser it starts.
     explicit ProcessDiscovery(QString procRoot = QStringLiteral("/proc"),
                               std::optional<uint> userId = std::nullopt, qint64 settleMs = 10'000);
+    // Looks through the census that the program's other lookers share.
+    explicit ProcessDiscovery(std::shared_ptr<ProcessIds> census,
+                              std::optional<uint> userId = std::nullopt, qint64 settleMs = 10'000);
 
     QList<DebugEndpoint> find(DebugEndpoint::Kind kind);
 
@@ -80,5 +84,6 @@ private:
     QElapsedTimer m_clock;
     QHash<SeenKey, Seen> m_seen;
     // The processes followed by each kind's looks.
-    std::map<int, ProcessIds> m_ids;
+    std::shared_ptr<ProcessIds> m_census;
+    std::map<int, ProcessIds::Cursor> m_cursors;
 };

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "sources/ProcessIds.h"
+
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 // Where a tab-level backend looks for browsers and how often it talks to them. The defaults
@@ -9,6 +12,9 @@
 struct TabSourceSettings
 {
     QString procRoot = QStringLiteral("/proc");
+    // The census of processes that the program's lookers share; each source makes its own of
+    // procRoot when there is none.
+    std::shared_ptr<ProcessIds> processIds;
     // The user whose browsers count; nothing means the user running this program.
     std::optional<uint> userId;
     // How often /proc is looked through for browsers that came or went.

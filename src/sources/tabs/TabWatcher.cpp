@@ -18,8 +18,10 @@ constexpr int maxStopMs = 1000;
 TabWatcher::TabWatcher(DebugEndpoint::Kind kind, TabSnapshot &snapshot,
                        const TabSourceSettings &settings, ClientFactory factory)
     : m_kind(kind), m_snapshot(snapshot), m_settings(settings),
-      m_discovery(settings.procRoot, settings.userId), m_factory(std::move(factory)),
-      m_discoveryTimer(this)
+      m_discovery(settings.processIds ? settings.processIds
+                                      : std::make_shared<ProcessIds>(settings.procRoot),
+                  settings.userId),
+      m_factory(std::move(factory)), m_discoveryTimer(this)
 {
     m_discoveryTimer.setInterval(settings.discoveryIntervalMs);
     connect(&m_discoveryTimer, &QTimer::timeout, this, &TabWatcher::discover);
