@@ -142,7 +142,9 @@ QList<BrowserPage> X11BrowserSource::walk()
     m_windowProcesses.clear();
     if (!connect())
         return {};
-    syncEvents();
+    // The events already here are enough: one that comes later is read and matched as it
+    // comes. A round trip to be sure of the last change would wake the program twice a tick.
+    takeEvents();
     // A server that went away since the last walk lists nothing, whatever was kept of it.
     if (xcb_connection_has_error(m_connection))
         return {};
@@ -248,6 +250,7 @@ QList<BrowserPage> X11BrowserSource::readPages(const QList<std::uint32_t> &windo
     m_lastWindows = windows;
 
     QList<BrowserPage> pages;
+    pages.reserve(changedOnly ? changed.size() : windows.size());
     for (const std::uint32_t window : windows) {
         if (changedOnly && !changed.contains(window))
             continue;
