@@ -381,7 +381,8 @@ void TestBridge::sourceListensAgainAfterItsServerStopped()
         QVERIFY(QFile::remove(m_path));
     }
     ::close(fd);
-    QTRY_VERIFY_WITH_TIMEOUT(source.isListening() && QFile::exists(m_path), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT((source.walk(), source.isListening() && QFile::exists(m_path)),
+                             waitMs);
     BridgePeer host(m_path);
     host.sendHello(4101);
     QTRY_VERIFY_WITH_TIMEOUT(source.covers(::getppid()), waitMs);

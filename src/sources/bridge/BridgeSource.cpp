@@ -4,6 +4,7 @@
 #include "bridge/PeerCredentials.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QLocalSocket>
 
@@ -34,8 +35,9 @@ BridgeSource::BridgeSource(const QString &socketPath) : m_socketPath(socketPath)
     if (!listen())
         return;
     QObject::connect(&m_server, &QLocalServer::newConnection, &m_server, [this] { accept(); });
-    QObject::connect(&m_watch, &QTimer::timeout, &m_server, [this] { keepListening(); });
-    m_watch.start(1000);
+    m_keepsListening = true;
+    QObject::connect(&m_folderWatch, &QFileSystemWatcher::directoryChanged, &m_server,
+                     [this] { m_folderChanged = true; });
 }
 
 BridgeSource::~BridgeSource()
@@ -46,7 +48,6 @@ BridgeSource::~BridgeSource()
         delete connection->socket;
     }
     m_connections.clear();
-    m_watch.stop();
     m_server.close();
 }
 
@@ -87,6 +88,9 @@ bool BridgeSource::listen()
                         ? static_cast<quint64>(info.st_ino)
                         : 0;
     m_lastReport.clear();
+    const QString folder = QFileInfo(m_socketPath).path();
+    m_folderChanged =
+        !m_folderWatch.directories().contains(folder) && !m_folderWatch.addPath(folder);
     return true;
 }
 
@@ -101,7 +105,7 @@ void BridgeSource::keepListening()
 {
     // Qt's server closes for good, removing its socket, when it cannot take a connection (no
     // descriptor left); one whose socket file was removed listens where no host can reach it.
-    if (m_server.isListening() && socketIsOurs())
+    if (m_server.isListening() && (!std::exchange(m_folderChanged, false) || socketIsOurs()))
         return;
     m_server.close();
     listen();
@@ -262,6 +266,9 @@ bool BridgeSource::accountsFor(qint64 pid, const QString &pageName) const
 
 QList<BrowserPage> BridgeSource::walk()
 {
+    // Checked at each walk rather than on a timer of its own, which would wake the program.
+    if (m_keepsListening)
+        keepListening();
     return m_snapshot.pages();
 }
 

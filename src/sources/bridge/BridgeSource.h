@@ -6,9 +6,9 @@
 #include "platform/Limits.h"
 #include "sources/TabSnapshot.h"
 
+#include <QFileSystemWatcher>
 #include <QHash>
 #include <QLocalServer>
-#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -22,7 +22,7 @@ class QLocalSocket;
 // when it arrives, on the thread that made the source, and the tabs it opened or changed are
 // reported at once; a walk copies the tabs read last. A tab's handle id is
 // "<connection serial>/<the browser's tab id>". Once listening, the source keeps listening: a
-// server that stopped, or whose socket file went, is started again within a second. A browser
+// server that stopped, or whose socket file went, is started again at the next walk. A browser
 // counts as covered from its hello until a message of it is lost on the way, refused by the host
 // or here; changes are then passed over until its next whole list, which covers it again.
 class BridgeSource : public BrowserWindowSource
@@ -84,7 +84,11 @@ private:
 
     QString m_socketPath;
     QLocalServer m_server;
-    QTimer m_watch;
+    bool m_keepsListening = false;
+    // The socket's folder, watched so that a walk looks at the socket file only once it may
+    // have changed; without a watch, every walk looks.
+    QFileSystemWatcher m_folderWatch;
+    bool m_folderChanged = true;
     quint64 m_socketInode = 0;
     QString m_lastReport;
     TabSnapshot m_snapshot;
