@@ -62,19 +62,20 @@ private slots:
         if (!BrowserProcess::isInstalled(kind.isEmpty() ? u"chromium"_qs : kind))
             QSKIP("the browser is not installed");
     }
+    // In this order, the two shards that take every other function take about as long.
     void matchingWindowsAndTabsAreClosedAndNoOther_data() { browserRows(); }
     void matchingWindowsAndTabsAreClosedAndNoOther();
     void hostilePagesLeaveTheScanGoing();
-    void popupsClosedOnceAcrossRestartsOfProgramAndHost_data() { browserRows(); }
-    void popupsClosedOnceAcrossRestartsOfProgramAndHost();
     void killedTestLeavesNoBrowserNorHost_data() { browserRows(); }
     void killedTestLeavesNoBrowserNorHost();
-    void browserNobodySeesIsReported_data() { browserRows(); }
-    void browserNobodySeesIsReported();
+    void popupsClosedOnceAcrossRestartsOfProgramAndHost_data() { browserRows(); }
+    void popupsClosedOnceAcrossRestartsOfProgramAndHost();
     void popupReportedByTheBridgeIsClosedOnceBeforeAnyTick_data() { browserRows(); }
     void popupReportedByTheBridgeIsClosedOnceBeforeAnyTick();
-    void hugeAddressLeavesTheBridgeSeeing();
+    void browserNobodySeesIsReported_data() { browserRows(); }
+    void browserNobodySeesIsReported();
     void windowsTheBridgeDoesNotListAreScannedByTitle();
+    void hugeAddressLeavesTheBridgeSeeing();
     void aWindowIsClosedWithNoTickToFindIt();
 };
 
