@@ -2,17 +2,17 @@
 
 #include <QFile>
 
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
+
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <charconv>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <iterator>
-#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -37,24 +37,10 @@ std::optional<qint64> statusField(const QByteArray &status, QByteArrayView name)
     return ok ? std::optional(value) : std::nullopt;
 }
 
-// The ids of the processes in a /proc-like folder, in increasing order.
-QList<qint64> processIds(const QString &procRoot)
-{
-    QList<qint64> pids;
-    // Read straight from the folder: a sorted listing stats every entry.
-    const std::unique_ptr<DIR, int (*)(DIR *)> root(::opendir(QFile::encodeName(procRoot)),
-                                                    &::closedir);
-    if (!root)
-        return pids;
-    while (const dirent *entry = ::readdir(root.get())) {
-        char *end = nullptr;
-        const long long pid = std::strtoll(entry->d_name, &end, 10);
-        if (pid > 0 && *end == '\0' && std::isdigit(static_cast<unsigned char>(entry->d_name[0])))
-            pids.append(pid);
-    }
-    std::sort(pids.begin(), pids.end());
-    return pids;
-}
+// procfs lists processes in the order of their ids, and a listing that starts at the offset of
+// an id lists from that id on; each listed process costs the kernel a lookup. Offsets below the
+// first process name /proc's other entries.
+constexpr off_t firstProcessOffset = 256;
 
 } // namespace
 
@@ -73,8 +59,13 @@ std::optional<uint> processOwner(const QString &folder, qint64 pid)
 
 ProcessIds::ProcessIds(QString procRoot, qint64 relistMs)
     : m_procRoot(std::move(procRoot)), m_relistMs(relistMs),
-      m_rootFd(::open(QFile::encodeName(m_procRoot), O_PATH | O_DIRECTORY | O_CLOEXEC))
-{}
+      m_rootFd(::open(QFile::encodeName(m_procRoot), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+{
+    struct statfs fileSystem
+    {};
+    m_isProcfs = m_rootFd >= 0 && ::fstatfs(m_rootFd, &fileSystem) == 0 &&
+                 fileSystem.f_type == PROC_SUPER_MAGIC;
+}
 
 ProcessIds::~ProcessIds()
 {
@@ -107,23 +98,15 @@ void ProcessIds::update()
         m_sinceListing.start();
         ++m_listing;
         m_found.clear();
-        m_processes = processIds(m_procRoot);
+        m_processes = processIds(0);
         return;
     }
-    // Looking up one id costs the kernel about what listing eight processes does: a few new
-    // ids are looked up one by one, many are found by a listing.
+    // Until ids wrap, a process made since the last look has a greater id than any made before
+    // it. The threads that browsers make and end all the time are not listed.
     const qsizetype known = m_processes.size();
-    if (*newest - *last > std::max<qint64>(known / 8, 16)) {
-        QList<qint64> processes = processIds(m_procRoot);
-        std::set_difference(processes.cbegin(), processes.cend(), m_processes.cbegin(),
-                            m_processes.cend(), std::back_inserter(m_found));
-        m_processes = std::move(processes);
-        return;
-    }
-    for (qint64 id = *last + 1; id <= *newest; ++id) {
-        // A process made between the reading of the newest id and a listing was listed.
-        if (!std::binary_search(m_processes.cbegin(), m_processes.cbegin() + known, id) &&
-            isProcess(id)) {
+    for (const qint64 id : processIds(*last + 1)) {
+        // A process made between the reading of the newest id and the last listing was listed.
+        if (!std::binary_search(m_processes.cbegin(), m_processes.cbegin() + known, id)) {
             m_found.append(id);
             m_processes.append(id);
         }
@@ -131,20 +114,33 @@ void ProcessIds::update()
     std::inplace_merge(m_processes.begin(), m_processes.begin() + known, m_processes.end());
 }
 
-// Whether the id names a process that runs, not a thread (whose folder opens, though no listing
-// shows it). The status's first lines are Name, Umask, State and Tgid; a name is at most 64
-// bytes, escaped.
-bool ProcessIds::isProcess(qint64 id) const
+// The ids of the processes from the given one on, in increasing order. Only procfs is listed
+// from that id on; another folder, such as a test's, is listed whole.
+QList<qint64> ProcessIds::processIds(qint64 from) const
 {
-    std::array<char, 32> path{};
-    std::memcpy(std::to_chars(path.data(), path.data() + 20, id).ptr, "/status", 8);
-    const int fd = ::openat(m_rootFd, path.data(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    std::array<char, 512> head{};
-    const ssize_t size = ::read(fd, head.data(), head.size());
-    ::close(fd);
-    return size > 0 && statusField(QByteArray(head.data(), size), "Tgid") == id;
+    QList<qint64> pids;
+    // Two offsets early, so that no id is missed whatever /proc lists before its processes.
+    const off_t start = m_isProcfs ? firstProcessOffset + std::max<off_t>(from, 0) : 0;
+    if (m_rootFd < 0 || ::lseek(m_rootFd, start, SEEK_SET) < 0)
+        return pids;
+    alignas(8) std::array<char, 8192> buffer{};
+    for (;;) {
+        const long size = ::syscall(SYS_getdents64, m_rootFd, buffer.data(), buffer.size());
+        if (size <= 0)
+            break;
+        for (long at = 0; at < size;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(buffer.data() + at);
+            at += entry->d_reclen;
+            const char *name = entry->d_name;
+            const char *end = name + std::strlen(name);
+            qint64 pid = 0;
+            const auto [parsed, error] = std::from_chars(name, end, pid);
+            if (error == std::errc() && parsed == end && pid > 0 && pid >= from)
+                pids.append(pid);
+        }
+    }
+    std::sort(pids.begin(), pids.end());
+    return pids;
 }
 
 // The id the kernel gave the newest process or thread, from the last field of loadavg; nothing

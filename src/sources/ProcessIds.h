@@ -15,9 +15,9 @@ std::optional<uint> processOwner(const QString &folder, qint64 pid);
 // every part of the program that looks for browsers: they run on threads of their own and share
 // one census, so that /proc is read once for all of them. A look runs every few seconds for as
 // long as the program runs: so the census reads the kernel's newest id first, and looks for new
-// processes only when some process or thread was made since, by looking up the new ids one by
-// one or, when there are many, by listing /proc. Each looker is then told of the processes new
-// to it. A browser's threads come and go all the time, and are left out at once.
+// processes only when some process or thread was made since, by listing /proc from the first new
+// id on. Each looker is then told of the processes new to it. A browser's threads come and go
+// all the time, and no listing shows them.
 class ProcessIds
 {
 public:
@@ -49,12 +49,14 @@ public:
 
 private:
     void update();
+    QList<qint64> processIds(qint64 from) const;
     std::optional<qint64> newestProcessId() const;
-    bool isProcess(qint64 id) const;
 
     const QString m_procRoot;
     const qint64 m_relistMs = 0;
+    // Open for listing, at whatever offset the last listing left it.
     const int m_rootFd = -1;
+    bool m_isProcfs = false;
     QMutex m_mutex;
     QElapsedTimer m_sinceListing;
     std::optional<qint64> m_newest;

@@ -15,6 +15,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <thread>
+
 using Kind = DebugEndpoint::Kind;
 using DevToolsRig = TabSourceRig<FakeDevTools, DevToolsSource>;
 using BidiRig = TabSourceRig<FakeBidiBrowser, BidiSource>;
@@ -105,6 +107,7 @@ private slots:
     void discoveryFindsTheUsersDebuggableBrowsers_data();
     void discoveryFindsTheUsersDebuggableBrowsers();
     void discoveryIgnoresAPortAnotherAccountListensOn();
+    void theCensusOfProcListsTheProcessesMadeSinceAndNoThread();
 
     void devToolsDropsAStalledBadOrVanishedBrowser_data();
     void devToolsDropsAStalledBadOrVanishedBrowser();
@@ -243,6 +246,27 @@ void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers()
                          e.browserTarget);
         QCOMPARE(found.join(' '), line.mid(3));
     }
+}
+
+// The real /proc, listed from the first id made since the last look on.
+void TestTabSources::theCensusOfProcListsTheProcessesMadeSinceAndNoThread()
+{
+    ProcessIds census(u"/proc"_qs);
+    ProcessIds::Cursor cursor;
+    QVERIFY(census.look(cursor).pids.contains(::getpid()));
+    QProcess child;
+    child.start(u"sleep"_qs, {u"60"_qs});
+    QVERIFY(child.waitForStarted());
+    qint64 threadId = 0;
+    std::thread thread([&threadId] { threadId = ::gettid(); });
+    thread.join();
+    const ProcessIds::Look look = census.look(cursor);
+    QVERIFY(look.pids.contains(child.processId()));
+    QVERIFY(!look.pids.contains(threadId));
+    // Unless ids wrapped round meanwhile, only what was made since is listed.
+    QCOMPARE(look.pids.contains(::getpid()), look.listed);
+    child.kill();
+    child.waitForFinished();
 }
 
 // Real processes on the real /proc: a shell of ours that calls itself chromium.
