@@ -17,13 +17,19 @@ std::function<bool(qint64 pid)> addBrowserBackends(CompositeBrowserSource &sourc
         [windowsView](qint64 pid) { windowsView->requestCloseProcessWindows(pid); }, settings);
     // Remote debugging lists every page of its browser, private ones included; the bridge
     // lists those of the windows its extension runs in.
-    windows->setCoverage([bridge = bridge.get(), devTools = devTools.get(),
-                          bidi = bidi.get()](qint64 pid, const QString &pageName) {
-        using Coverage = X11BrowserSource::Coverage;
-        if (devTools->covers(pid) || bidi->covers(pid) || bridge->accountsFor(pid, pageName))
-            return Coverage::Window;
-        return bridge->covers(pid) ? Coverage::OtherWindows : Coverage::None;
-    });
+    windows->setCoverage(
+        [bridge = bridge.get(), devTools = devTools.get(),
+         bidi = bidi.get()](qint64 pid, const QString &pageName) {
+            using Coverage = X11BrowserSource::Coverage;
+            if (devTools->covers(pid) || bidi->covers(pid) || bridge->accountsFor(pid, pageName))
+                return Coverage::Window;
+            return bridge->covers(pid) ? Coverage::OtherWindows : Coverage::None;
+        },
+        // Each version only grows, so their sum changes whenever one of them does.
+        [bridge = bridge.get(), devTools = devTools.get(), bidi = bidi.get()] {
+            return bridge->coverageVersion() + devTools->coverageVersion() +
+                   bidi->coverageVersion();
+        });
     std::function<bool(qint64 pid)> seen = [bridge = bridge.get(), devTools = devTools.get(),
                                             bidi = bidi.get(), windowsView](qint64 pid) {
         return bridge->covers(pid) || devTools->covers(pid) || bidi->covers(pid) ||

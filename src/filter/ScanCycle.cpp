@@ -28,16 +28,30 @@ ScanCycle::ScanCycle(const ScanControls &controls, BrowserWindowSource &source, 
 
 void ScanCycle::tick()
 {
-    rememberSelection();
-    refillWindowList();
-    restoreSelection();
+    QTreeWidget *windows = m_controls.ListView1;
+    const int selected = rememberSelection();
+    QList<BrowserPage> pages = m_source.walk();
+    // Most ticks find the pages as they were: the rows stand, and so does a single selection.
+    const bool samePages =
+        pages.isSharedWith(m_lastWalk) && windows->topLevelItemCount() == m_shownPages.size();
+    if (!samePages) {
+        m_lastWalk = pages;
+        refillWindowList(std::move(pages));
+        restoreSelection();
+    } else if (selected > 1) {
+        windows->clearSelection();
+        restoreSelection();
+    }
 
     const QSet<WindowHandle> reportMatched = std::exchange(m_reportMatched, {});
     m_tickMatched.clear();
-    QTreeWidget *windows = m_controls.ListView1;
     const int windowCount = windows->topLevelItemCount();
     if (windowCount == 0)
         return;
+    keywordMatcher();
+    if (samePages && m_quietWith == m_matcherBuilds)
+        return;
+    m_quietWith = m_matcherBuilds;
 
     // By page, then by keyword row, as a test of every pair in that order would find them. The
     // keyword list does not change during a tick: nothing here yields to the event loop.
@@ -46,13 +60,16 @@ void ScanCycle::tick()
         // that happens to share its name.
         const BrowserPage &page = m_shownPages[i];
         const WindowHandle &handle = page.handle;
-        if (handle.isValid() && reportMatched.contains(handle))
+        if (handle.isValid() && reportMatched.contains(handle)) {
+            m_quietWith.reset();
             continue;
+        }
         const QString pageName = page.pageName.value_or(QString());
         const QString address = page.address.value_or(QString());
         for (const int j : rowsFoundIn(pageName, address)) {
             closeSequence(pageName, address, handle, j);
             m_tickMatched.insert(handle);
+            m_quietWith.reset();
         }
     }
 }
@@ -82,6 +99,7 @@ KeywordMatcher &ScanCycle::keywordMatcher()
         for (int j = 0; j < count; ++j)
             words.append(keywords->topLevelItem(j)->text(0));
         m_matcher.emplace(words);
+        ++m_matcherBuilds;
         m_unmatched.clear();
     }
     return *m_matcher;
@@ -102,23 +120,23 @@ QList<int> ScanCycle::rowsFoundIn(const QString &pageName, const QString &addres
     return rows;
 }
 
-void ScanCycle::rememberSelection()
+int ScanCycle::rememberSelection()
 {
     const QTreeWidget *windows = m_controls.ListView1;
     if (windows->topLevelItemCount() == 0)
-        return;
+        return 0;
     // The selection model knows the selected rows without a look at every row.
     QModelIndexList selected = windows->selectionModel()->selectedRows();
     std::sort(selected.begin(), selected.end());
     m_selectedWindowRow = selected.isEmpty() ? 0 : selected.first().row() + 1;
+    return static_cast<int>(selected.size());
 }
 
 // The list shows exactly one row per page, in walking order. Rows are reused rather than
 // deleted and made again, so the user's scroll position survives the twice-a-second refill.
-void ScanCycle::refillWindowList()
+void ScanCycle::refillWindowList(QList<BrowserPage> pages)
 {
     QTreeWidget *windows = m_controls.ListView1;
-    QList<BrowserPage> pages = m_source.walk();
     if (pages.size() > kMaxRows)
         pages.resize(kMaxRows);
 

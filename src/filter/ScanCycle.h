@@ -56,8 +56,9 @@ public:
     int ClosedTotal() const { return m_closedTotal; }
 
 private:
-    void rememberSelection();
-    void refillWindowList();
+    // How many rows are selected.
+    int rememberSelection();
+    void refillWindowList(QList<BrowserPage> pages);
     void restoreSelection();
     void closeSequence(const QString &pageName, const QString &address, const WindowHandle &handle,
                        int keywordRow);
@@ -75,12 +76,19 @@ private:
     int m_closedTotal = 0;
     ListWatch m_keywordsWatch;
     std::optional<KeywordMatcher> m_matcher;
+    quint64 m_matcherBuilds = 0;
     // The names and addresses in which the keywords as they stand were found nowhere: pages
     // that stay open are listed again at every tick, and need not be searched again until the
     // keyword list changes. Bounded, since a page may retitle itself endlessly.
     QSet<std::pair<QString, QString>> m_unmatched;
     // The pages ListView1 shows, row by row: only this class fills it.
     QList<BrowserPage> m_shownPages;
+    // What the source's last walk gave. While it gives that list again, shared, the pages are
+    // the same.
+    QList<BrowserPage> m_lastWalk;
+    // The matcher with which the last tick found no page and passed over none: another tick over
+    // the same pages with it would find nothing either.
+    std::optional<quint64> m_quietWith;
     ListWatch m_statisticsWatch;
     // Keyword -> first statistics row that names it.
     QHash<QString, int> m_statisticsRows;

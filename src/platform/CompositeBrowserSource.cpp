@@ -13,14 +13,23 @@ void CompositeBrowserSource::addBackend(std::unique_ptr<BrowserWindowSource> bac
 
 QList<BrowserPage> CompositeBrowserSource::walk()
 {
-    QList<BrowserPage> pages;
+    bool unchanged = m_lastWalks.size() == m_backends.size();
+    m_lastWalks.resize(m_backends.size());
     for (std::size_t i = 0; i < m_backends.size(); ++i) {
-        for (BrowserPage &page : m_backends[i]->walk()) {
+        QList<BrowserPage> walked = m_backends[i]->walk();
+        unchanged = unchanged && walked.isSharedWith(m_lastWalks[i]);
+        m_lastWalks[i] = std::move(walked);
+    }
+    if (unchanged)
+        return m_lastWalk;
+    m_lastWalk.clear();
+    for (std::size_t i = 0; i < m_backends.size(); ++i) {
+        for (BrowserPage page : std::as_const(m_lastWalks[i])) {
             page.handle.backend = static_cast<int>(i);
-            pages.append(std::move(page));
+            m_lastWalk.append(std::move(page));
         }
     }
-    return pages;
+    return m_lastWalk;
 }
 
 void CompositeBrowserSource::requestClose(const WindowHandle &handle)

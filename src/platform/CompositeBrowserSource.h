@@ -7,7 +7,8 @@
 
 // Walks several backends one after another, in the order they were added. Each page's handle
 // is stamped with the position of its backend, so a close request reaches the backend that
-// listed the page. Pages a backend reports are stamped the same way.
+// listed the page. Pages a backend reports are stamped the same way. While every backend gives
+// the list it gave last, shared, so does the walk.
 class CompositeBrowserSource : public BrowserWindowSource
 {
 public:
@@ -18,4 +19,6 @@ public:
 
 private:
     std::vector<std::unique_ptr<BrowserWindowSource>> m_backends;
+    std::vector<QList<BrowserPage>> m_lastWalks;
+    QList<BrowserPage> m_lastWalk;
 };

@@ -90,19 +90,24 @@ QList<RunningBrowser> RunningBrowsers::look()
         // The processes are those of the last look, with the ids made since. A browser's main
         // process that ended takes its start with it; the rest are forgotten at the next
         // listing.
+        bool changed = !ids.pids.isEmpty() || m_settling;
         for (const qint64 pid : ids.pids)
             m_processes.insert(pid, Process{now});
         for (const qint64 pid : std::as_const(m_mains)) {
             if (::access(QFile::encodeName(folderOf(pid)), F_OK) != 0)
-                m_processes.remove(pid);
+                changed = m_processes.remove(pid) || changed;
         }
+        if (!changed)
+            return m_browsers;
     }
     QList<qint64> browserPids;
+    m_settling = false;
     for (auto entry = m_processes.begin(); entry != m_processes.end(); ++entry) {
         if (!entry->browser && !entry->settled)
             inspect(folderOf(entry.key()), entry.key(), *entry, now);
         if (entry->browser)
             browserPids.append(entry.key());
+        m_settling = m_settling || (!entry->browser && !entry->settled);
     }
     std::sort(browserPids.begin(), browserPids.end());
 
@@ -124,6 +129,7 @@ QList<RunningBrowser> RunningBrowsers::look()
     m_mains.clear();
     for (const RunningBrowser &browser : std::as_const(browsers))
         m_mains.insert(browser.pid);
+    m_browsers = browsers;
     return browsers;
 }
 

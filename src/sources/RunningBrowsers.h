@@ -28,7 +28,8 @@ struct RunningBrowser
 // Finds the browsers of the catalogue that one user runs, by reading a /proc-like folder tree.
 // A look runs every few seconds for as long as the program runs, so a process that has proved
 // to be no browser of the user is not read again while it lives, and between listings of /proc
-// a browser costs one lookup of its main process.
+// a browser costs one lookup of its main process. A look that finds no process new or gone, and
+// none still to settle, gives the browsers of the last.
 class RunningBrowsers
 {
 public:
@@ -65,4 +66,7 @@ private:
     ProcessIds::Cursor m_cursor;
     // The main processes of the browsers the last look found.
     QSet<qint64> m_mains;
+    QList<RunningBrowser> m_browsers;
+    // Processes of the last look that may yet prove to be browsers.
+    bool m_settling = true;
 };

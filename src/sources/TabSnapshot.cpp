@@ -26,10 +26,13 @@ void TabSnapshot::publish(quint16 port, qint64 pid, QList<BrowserPage> pages)
                                       [&](const Browser &b) { return b.port == port; });
     if (m_changeListener)
         noteChanges(browser == m_browsers.end() ? QList<BrowserPage>() : browser->pages, pages);
-    if (browser == m_browsers.end())
+    if (browser == m_browsers.end()) {
         m_browsers.append(Browser{port, pid, std::move(pages)});
-    else
+        newVersion();
+    } else if (browser->pid != pid || browser->pages != pages) {
         *browser = Browser{port, pid, std::move(pages)};
+        newVersion();
+    }
     ++m_readings;
 
     if (m_changed.isEmpty() || m_changeNotified)
@@ -103,13 +106,15 @@ QList<BrowserPage> TabSnapshot::update(quint16 port, qint64 pid, QList<BrowserPa
             listed.append(std::move(page));
     }
     ++m_readings;
+    newVersion();
     return listed;
 }
 
 void TabSnapshot::drop(quint16 port)
 {
     const QMutexLocker lock(&m_mutex);
-    m_browsers.removeIf([&](const Browser &b) { return b.port == port; });
+    if (m_browsers.removeIf([&](const Browser &b) { return b.port == port; }) > 0)
+        newVersion();
     const QByteArray prefix = handleId(port, {});
     m_hidden.removeIf([&](const auto &entry) { return entry.key().startsWith(prefix); });
 }
@@ -117,18 +122,26 @@ void TabSnapshot::drop(quint16 port)
 QList<BrowserPage> TabSnapshot::pages() const
 {
     const QMutexLocker lock(&m_mutex);
+    if (m_listedVersion == m_version && !m_listedUntil.hasExpired())
+        return m_listed;
     QList<BrowserPage> all;
+    m_listedUntil = QDeadlineTimer(QDeadlineTimer::Forever);
     for (const Browser &browser : m_browsers) {
         if (m_hidden.isEmpty()) {
             all.append(browser.pages);
             continue;
         }
         for (const BrowserPage &page : browser.pages) {
-            if (!isHidden(page.handle.id))
+            const auto hidden = m_hidden.constFind(page.handle.id);
+            if (hidden == m_hidden.cend() || hidden->hasExpired())
                 all.append(page);
+            else
+                m_listedUntil = std::min(m_listedUntil, *hidden);
         }
     }
-    return all;
+    m_listed = std::move(all);
+    m_listedVersion = m_version;
+    return m_listed;
 }
 
 bool TabSnapshot::covers(qint64 pid) const
@@ -136,6 +149,12 @@ bool TabSnapshot::covers(qint64 pid) const
     const QMutexLocker lock(&m_mutex);
     return std::any_of(m_browsers.cbegin(), m_browsers.cend(),
                        [&](const Browser &b) { return b.pid == pid; });
+}
+
+quint64 TabSnapshot::version() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_version;
 }
 
 quint64 TabSnapshot::readings() const
@@ -151,6 +170,7 @@ void TabSnapshot::hide(const QByteArray &handleId)
         for (const BrowserPage &page : browser.pages) {
             if (page.handle.id == handleId) {
                 m_hidden.insert(handleId, QDeadlineTimer(closingGraceMs));
+                newVersion();
                 return;
             }
         }

@@ -38,9 +38,12 @@ public:
     QList<BrowserPage> takeChanged();
 
     // Every listed tab, browser after browser, in the order each browser was first published,
-    // except the tabs asked to close less than closingGraceMs ago.
+    // except the tabs asked to close less than closingGraceMs ago. While nothing changes, each
+    // call gives the same list, shared, so that whoever walks it can tell it has not changed.
     QList<BrowserPage> pages() const;
     bool covers(qint64 pid) const;
+    // A number that changes whenever the browsers or their tabs do.
+    quint64 version() const;
     // How many readings have been published so far, for whoever waits for a fresh one.
     quint64 readings() const;
 
@@ -76,6 +79,7 @@ private:
     };
 
     bool isHidden(const QByteArray &handleId) const;
+    void newVersion() { ++m_version; }
     // Notes the pages of the browser that are new or differ from its earlier ones.
     void noteChanges(const QList<BrowserPage> &before, const QList<BrowserPage> &after);
 
@@ -83,6 +87,12 @@ private:
     QList<Browser> m_browsers;
     QHash<QByteArray, QDeadlineTimer> m_hidden;
     quint64 m_readings = 0;
+    quint64 m_version = 0;
+    // What pages() gave last, for the version it was made of, until a tab hidden then is listed
+    // again.
+    mutable QList<BrowserPage> m_listed;
+    mutable std::optional<quint64> m_listedVersion;
+    mutable QDeadlineTimer m_listedUntil;
     std::function<void()> m_changeListener;
     QSet<QByteArray> m_changed;
     bool m_changeNotified = false;

@@ -239,13 +239,18 @@ void TestX11Source::coveredProcessesAreLeftOutYetClosedTogether()
 
     X11BrowserSource source;
     QList<qint64> covered = {4100, 4300};
-    source.setCoverage([&](qint64 pid, const QString &) {
-        using Coverage = X11BrowserSource::Coverage;
-        return covered.contains(pid) ? Coverage::Window : Coverage::None;
-    });
+    quint64 version = 0;
+    source.setCoverage(
+        [&](qint64 pid, const QString &) {
+            using Coverage = X11BrowserSource::Coverage;
+            return covered.contains(pid) ? Coverage::Window : Coverage::None;
+        },
+        [&] { return version; });
     QCOMPARE(windowsOf(pagesAmong(source, all)), (QList{other, unknown}));
-    // Coverage is asked at every walk: a browser the other backend dropped shows again.
+    // Coverage is asked again once it changed: a browser the other backend dropped shows again.
     covered = {4300};
+    QCOMPARE(windowsOf(pagesAmong(source, all)), (QList{other, unknown}));
+    ++version;
     QCOMPARE(windowsOf(pagesAmong(source, all)), (QList{first, other, unknown, second}));
 
     source.requestCloseProcessWindows(4100);
@@ -278,6 +283,9 @@ void TestX11Source::readsAgainOnlyWhatChanged()
     const quint64 reads = source.windowReads();
     QCOMPARE(windowsOf(pagesAmong(source, ours)), QList{first});
     QCOMPARE(source.windowReads(), reads);
+    // The walks of the program's idle ticks give one list, shared, which tells them apart.
+    const QList<BrowserPage> idle = source.walk();
+    QVERIFY(source.walk().isSharedWith(idle));
 
     // A page that renames itself many times between two walks is read once.
     for (int i = 0; i < 50; ++i)
@@ -338,12 +346,14 @@ void TestX11Source::reportsWindowsThatAppearOrChangeAtOnce()
     };
     list();
     X11BrowserSource source;
-    source.setCoverage([](qint64 pid, const QString &) {
-        using Coverage = X11BrowserSource::Coverage;
-        return pid == 4100   ? Coverage::Window
-               : pid == 4200 ? Coverage::OtherWindows
-                             : Coverage::None;
-    });
+    source.setCoverage(
+        [](qint64 pid, const QString &) {
+            using Coverage = X11BrowserSource::Coverage;
+            return pid == 4100   ? Coverage::Window
+                   : pid == 4200 ? Coverage::OtherWindows
+                                 : Coverage::None;
+        },
+        [] { return quint64(0); });
     QList<BrowserPage> pages;
     source.setPagesReported([&](const QList<BrowserPage> &some) { pages += some; });
     QCOMPARE(windowsOf(pagesAmong(source, ours)), (QList{changed, marker}));

@@ -43,6 +43,9 @@ public:
     // Whether a window of the browser, by the page name its title gives, shows a tab the browser
     // listed: one of the active tabs, whose title the browser puts in the window's.
     bool accountsFor(qint64 pid, const QString &pageName) const;
+    // A number that changes whenever covers() or accountsFor() may answer otherwise: each
+    // message that changes a browser's tabs changes its snapshot.
+    quint64 coverageVersion() const { return m_snapshot.version(); }
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
 
     // Far more browser profiles than anyone runs at once; a connection beyond is closed at once,

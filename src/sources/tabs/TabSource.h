@@ -29,6 +29,8 @@ public:
     // Whether this backend lists the tabs of the process, whose windows then need no other
     // view.
     bool covers(qint64 pid) const;
+    // A number that changes whenever covers() may answer otherwise.
+    quint64 coverageVersion() const { return m_snapshot.version(); }
     // How many readings of a browser's tabs have been published so far.
     quint64 readings() const { return m_snapshot.readings(); }
 

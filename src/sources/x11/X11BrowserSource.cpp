@@ -71,6 +71,7 @@ bool X11BrowserSource::connect()
     m_eventsPending = false;
     m_readQueued = false;
     m_lastWindows.clear();
+    m_walkStale = true;
     // Events are taken as they come, so that they do not pile up in the server while no walk
     // takes them, such as when scanning is paused and a page renames itself all the while.
     m_notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(m_connection),
@@ -112,6 +113,7 @@ void X11BrowserSource::takeEvents()
             break;
         case XCB_DESTROY_NOTIFY:
             m_cache.destroyed(reinterpret_cast<const xcb_destroy_notify_event_t *>(event)->window);
+            m_walkStale = true;
             break;
         default:
             m_eventsPending |= m_tree.event(event);
@@ -119,6 +121,7 @@ void X11BrowserSource::takeEvents()
         }
         std::free(event);
     }
+    m_walkStale |= m_eventsPending;
     // What changed is read once the event loop comes back to it, so that neither a walk nor a
     // close request reports pages, and a page that keeps changing is read at most once a pass.
     if (m_eventsPending && !m_readQueued) {
@@ -138,26 +141,41 @@ void X11BrowserSource::takeEvents()
 
 QList<BrowserPage> X11BrowserSource::walk()
 {
-    const SigpipeGuard guard;
-    m_windowProcesses.clear();
-    if (!connect())
-        return {};
+    const quint64 coverage = m_coverageVersion ? m_coverageVersion() : 0;
     // The events already here are enough: one that comes later is read and matched as it
     // comes. A round trip to be sure of the last change would wake the program twice a tick.
+    // Taking them writes nothing to the server, so it cannot raise SIGPIPE.
+    if (m_connection && !xcb_connection_has_error(m_connection)) {
+        takeEvents();
+        // A window covered by OtherWindows is listed once its time is up, without an event.
+        if (!m_walkStale && m_unsettled.isEmpty() && coverage == m_walkCoverage &&
+            !xcb_connection_has_error(m_connection))
+            return m_lastWalk;
+    }
+    const SigpipeGuard guard;
+    m_windowProcesses.clear();
+    m_lastWalk.clear();
+    m_walkStale = true;
+    if (!connect())
+        return {};
     takeEvents();
     // A server that went away since the last walk lists nothing, whatever was kept of it.
     if (xcb_connection_has_error(m_connection))
         return {};
     m_eventsPending = false;
     QHash<std::uint32_t, QDeadlineTimer> unsettled;
-    QList<BrowserPage> pages = readPages(
+    m_walkStale = false;
+    m_walkCoverage = coverage;
+    m_lastWalk = readPages(
         topLevelWindows(),
         [&](std::optional<std::uint32_t> pid, std::uint32_t window, const QString &pageName) {
             return listed(pid, window, pageName, unsettled);
         },
         false);
     m_unsettled = std::move(unsettled);
-    return pages;
+    // A client list that could not be read is asked for again at the next walk.
+    m_walkStale |= !m_clientListKnown || xcb_connection_has_error(m_connection);
+    return m_lastWalk;
 }
 
 // Reads what the events taken say changed, and reports the pages a walk would now list for the
@@ -169,6 +187,7 @@ void X11BrowserSource::readChanges()
         return;
     const SigpipeGuard guard;
     m_eventsPending = false;
+    m_walkStale = true;
     reportPages(readPages(
         topLevelWindows(),
         [this](std::optional<std::uint32_t> pid, std::uint32_t window, const QString &pageName) {
@@ -191,9 +210,12 @@ bool X11BrowserSource::listed(std::optional<std::uint32_t> pid, std::uint32_t wi
 }
 
 void X11BrowserSource::setCoverage(
-    std::function<Coverage(qint64 pid, const QString &pageName)> coverage)
+    std::function<Coverage(qint64 pid, const QString &pageName)> coverage,
+    std::function<quint64()> version)
 {
     m_coverage = std::move(coverage);
+    m_coverageVersion = std::move(version);
+    m_walkStale = true;
 }
 
 void X11BrowserSource::requestCloseProcessWindows(qint64 pid)
@@ -204,6 +226,7 @@ void X11BrowserSource::requestCloseProcessWindows(qint64 pid)
         if (!connect())
             return;
         syncEvents();
+        m_walkStale = true;
         pages = readPages(
             topLevelWindows(),
             [pid](std::optional<std::uint32_t> owner, std::uint32_t, const QString &) {

@@ -26,7 +26,8 @@ struct xcb_connection_t;
 // be reached, walks yield nothing. What was read of the windows is kept, and the display's
 // events say what to read again: the window manager's client list when it changes (or, with no
 // list, the windows shown on the root), a window's class, process and title when they change,
-// so that a walk with nothing changed costs one round trip. A new connection reads everything.
+// so that a walk with nothing changed reads nothing and gives the list it gave last, shared. A
+// new connection reads everything.
 // The events are read as they come, on the thread that made the source, and a window that
 // appears or changes has its page reported at once. One thread at a time.
 class X11BrowserSource : public BrowserWindowSource
@@ -56,8 +57,10 @@ public:
         OtherWindows,
     };
     static constexpr int settleMs = 1500;
-    void setCoverage(std::function<Coverage(qint64 pid, const QString &pageName)> coverage);
-    void setCoveredProcesses(std::function<bool(qint64 pid)> covered);
+    // The coverage is asked again once its version, a number that changes whenever one of
+    // its answers may have, changed.
+    void setCoverage(std::function<Coverage(qint64 pid, const QString &pageName)> coverage,
+                     std::function<quint64()> version);
     // The processes, by _NET_WM_PID, of the browser windows the last walk found, whether it
     // listed them or not.
     const QSet<qint64> &windowProcesses() const { return m_windowProcesses; }
@@ -104,9 +107,14 @@ private:
     // it changes.
     std::optional<QList<std::uint32_t>> m_clientList;
     bool m_clientListKnown = false;
-    std::function<bool(qint64 pid)> m_covered;
     QSet<qint64> m_windowProcesses;
     std::function<Coverage(qint64 pid, const QString &pageName)> m_coverage;
+    std::function<quint64()> m_coverageVersion;
+    // What the last walk listed, and whether it may no longer stand: events came, or the
+    // windows were read since, or the coverage it was made with changed.
+    QList<BrowserPage> m_lastWalk;
+    bool m_walkStale = true;
+    quint64 m_walkCoverage = 0;
     // The windows of the last walk whose coverage was OtherWindows, and since when.
     QHash<std::uint32_t, QDeadlineTimer> m_unsettled;
 };
