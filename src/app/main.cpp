@@ -52,6 +52,9 @@ int main(int argc, char *argv[])
     // One census of processes for every part that looks for browsers.
     TabSourceSettings tabSettings;
     tabSettings.processIds = std::make_shared<ProcessIds>(tabSettings.procRoot);
+    // The watch for unseen browsers below looks through it every fourth tick, while the filter
+    // runs.
+    tabSettings.censusLookedElsewhere = true;
     const UnwatchedBrowsers::Sight seen = addBrowserBackends(source, tabSettings);
     PulseSoundPlayer sound;
     QtDialogs dialogs;

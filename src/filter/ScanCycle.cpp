@@ -126,7 +126,12 @@ int ScanCycle::rememberSelection()
     if (windows->topLevelItemCount() == 0)
         return 0;
     // The selection model knows the selected rows without a look at every row.
-    QModelIndexList selected = windows->selectionModel()->selectedRows();
+    const QItemSelectionModel *selection = windows->selectionModel();
+    if (!selection->hasSelection()) {
+        m_selectedWindowRow = 0;
+        return 0;
+    }
+    QModelIndexList selected = selection->selectedRows();
     std::sort(selected.begin(), selected.end());
     m_selectedWindowRow = selected.isEmpty() ? 0 : selected.first().row() + 1;
     return static_cast<int>(selected.size());

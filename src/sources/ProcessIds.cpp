@@ -61,22 +61,26 @@ ProcessIds::ProcessIds(QString procRoot, qint64 relistMs)
     : m_procRoot(std::move(procRoot)), m_relistMs(relistMs),
       m_rootFd(::open(QFile::encodeName(m_procRoot), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
 {
-    struct statfs fileSystem
-    {};
+    struct statfs fileSystem = {};
     m_isProcfs = m_rootFd >= 0 && ::fstatfs(m_rootFd, &fileSystem) == 0 &&
                  fileSystem.f_type == PROC_SUPER_MAGIC;
 }
 
 ProcessIds::~ProcessIds()
 {
-    if (m_rootFd >= 0)
-        ::close(m_rootFd);
+    for (const int fd : {m_rootFd, m_loadFd}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 ProcessIds::Look ProcessIds::look(Cursor &cursor)
 {
     const QMutexLocker lock(&m_mutex);
-    update();
+    if (update()) {
+        for (const auto &[id, listener] : m_newsListeners)
+            listener();
+    }
     if (cursor.listing != m_listing) {
         cursor = {m_listing, m_found.size()};
         return {true, m_processes};
@@ -84,14 +88,28 @@ ProcessIds::Look ProcessIds::look(Cursor &cursor)
     return {false, m_found.mid(std::exchange(cursor.told, m_found.size()))};
 }
 
-void ProcessIds::update()
+int ProcessIds::addNewsListener(std::function<void()> listener)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_newsListeners.emplace(++m_lastListener, std::move(listener));
+    return m_lastListener;
+}
+
+// Under the lock: once withdrawn, a listener is not being called either.
+void ProcessIds::removeNewsListener(int id)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_newsListeners.erase(id);
+}
+
+bool ProcessIds::update()
 {
     const std::optional<qint64> newest = newestProcessId();
     const std::optional<qint64> last = std::exchange(m_newest, newest);
     const bool due = !m_sinceListing.isValid() || m_sinceListing.hasExpired(m_relistMs);
     // No process can have been made while the newest id stayed the same.
     if (!due && newest && newest == last)
-        return;
+        return false;
     // Ids that wrapped round may name new processes that held them before: every looker is
     // given every process.
     if (due || !newest || !last || *newest < *last) {
@@ -99,11 +117,12 @@ void ProcessIds::update()
         ++m_listing;
         m_found.clear();
         m_processes = processIds(0);
-        return;
+        return true;
     }
     // Until ids wrap, a process made since the last look has a greater id than any made before
     // it. The threads that browsers make and end all the time are not listed.
     const qsizetype known = m_processes.size();
+    const qsizetype found = m_found.size();
     for (const qint64 id : processIds(*last + 1)) {
         // A process made between the reading of the newest id and the last listing was listed.
         if (!std::binary_search(m_processes.cbegin(), m_processes.cbegin() + known, id)) {
@@ -112,6 +131,7 @@ void ProcessIds::update()
         }
     }
     std::inplace_merge(m_processes.begin(), m_processes.begin() + known, m_processes.end());
+    return m_found.size() > found;
 }
 
 // The ids of the processes from the given one on, in increasing order. Only procfs is listed
@@ -146,14 +166,13 @@ QList<qint64> ProcessIds::processIds(qint64 from) const
 // The id the kernel gave the newest process or thread, from the last field of loadavg; nothing
 // when it cannot be read. Ids are handed out in increasing order and come back only once they
 // wrap round.
-std::optional<qint64> ProcessIds::newestProcessId() const
+std::optional<qint64> ProcessIds::newestProcessId()
 {
-    const int fd = ::openat(m_rootFd, "loadavg", O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
+    if (m_loadFd < 0)
+        m_loadFd = ::openat(m_rootFd, "loadavg", O_RDONLY | O_CLOEXEC);
     std::array<char, 128> text{};
-    const ssize_t size = ::read(fd, text.data(), text.size());
-    ::close(fd);
+    // The kernel writes the file anew for each read from its start.
+    const ssize_t size = ::pread(m_loadFd, text.data(), text.size(), 0);
     const QList<QByteArray> fields =
         QByteArray(text.data(), std::max<ssize_t>(size, 0)).simplified().split(' ');
     bool ok = false;

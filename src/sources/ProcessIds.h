@@ -5,6 +5,8 @@
 #include <QMutex>
 #include <QString>
 
+#include <functional>
+#include <map>
 #include <optional>
 
 // The real user of the process whose folder this is, from its status; nothing when the status
@@ -47,20 +49,29 @@ public:
     // May be called from any thread.
     Look look(Cursor &cursor);
 
+    // Called by the look that found processes made since, or listed them all again, on its
+    // thread, until withdrawn; it must return at once. The id withdraws it.
+    int addNewsListener(std::function<void()> listener);
+    void removeNewsListener(int id);
+
 private:
-    void update();
+    // Whether some looker has news.
+    bool update();
     QList<qint64> processIds(qint64 from) const;
-    std::optional<qint64> newestProcessId() const;
+    std::optional<qint64> newestProcessId();
 
     const QString m_procRoot;
     const qint64 m_relistMs = 0;
     // Open for listing, at whatever offset the last listing left it.
     const int m_rootFd = -1;
     bool m_isProcfs = false;
+    int m_loadFd = -1;
     QMutex m_mutex;
     QElapsedTimer m_sinceListing;
     std::optional<qint64> m_newest;
     quint64 m_listing = 0;
     QList<qint64> m_processes;
     QList<qint64> m_found; // the processes made since the listing given to every looker
+    std::map<int, std::function<void()>> m_newsListeners;
+    int m_lastListener = 0;
 };

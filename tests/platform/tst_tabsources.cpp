@@ -108,6 +108,7 @@ private slots:
     void discoveryFindsTheUsersDebuggableBrowsers();
     void discoveryIgnoresAPortAnotherAccountListensOn();
     void theCensusOfProcListsTheProcessesMadeSinceAndNoThread();
+    void aBackendFindsABrowserThatAnotherLookOfTheCensusFound();
 
     void devToolsDropsAStalledBadOrVanishedBrowser_data();
     void devToolsDropsAStalledBadOrVanishedBrowser();
@@ -267,6 +268,43 @@ void TestTabSources::theCensusOfProcListsTheProcessesMadeSinceAndNoThread()
     QCOMPARE(look.pids.contains(::getpid()), look.listed);
     child.kill();
     child.waitForFinished();
+}
+
+// Where the program looks through the census itself, a backend looks when told of new processes,
+// not on a timer of its own.
+void TestTabSources::aBackendFindsABrowserThatAnotherLookOfTheCensusFound()
+{
+    FakeProcTree proc;
+    FakeDevTools first;
+    FakeDevTools second;
+    const auto start = [&](FakeDevTools &browser, const QByteArray &pid) {
+        browser.tabs = {{pid, QString::fromLatin1(pid)}};
+        const QByteArray port = QByteArray::number(browser.port());
+        proc.apply(pid + " chromium --remote-debugging-port=" + port);
+        proc.apply("listen " + port + ' ' + pid);
+        proc.apply("newest " + pid);
+    };
+    start(first, "10");
+    TabSourceSettings settings;
+    settings.procRoot = proc.root();
+    settings.userId = FakeProcTree::userId;
+    settings.processIds = std::make_shared<ProcessIds>(proc.root());
+    settings.censusLookedElsewhere = true;
+    settings.discoveryIntervalMs = 3'600'000;
+    settings.resyncIntervalMs = 100;
+    settings.refreshIntervalMs = 20;
+    DevToolsSource source(settings);
+    const auto names = [&source] {
+        QStringList names;
+        for (const BrowserPage &page : source.walk())
+            names.append(page.pageName.value_or(QString()));
+        return names;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList{u"10"_qs}, waitMs);
+    start(second, "20");
+    ProcessIds::Cursor cursor;
+    QTRY_COMPARE_WITH_TIMEOUT((settings.processIds->look(cursor), names()),
+                              (QStringList{u"10"_qs, u"20"_qs}), waitMs);
 }
 
 // Real processes on the real /proc: a shell of ours that calls itself chromium.

@@ -158,6 +158,14 @@ QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind)
     return endpoints;
 }
 
+bool ProcessDiscovery::settling(DebugEndpoint::Kind kind) const
+{
+    const int kindKey = static_cast<int>(kind);
+    return std::any_of(m_seen.keyValueBegin(), m_seen.keyValueEnd(), [&](const auto &entry) {
+        return entry.first.second == kindKey && !entry.second.settled;
+    });
+}
+
 std::optional<DebugEndpoint> ProcessDiscovery::inspect(const QString &processFolder, qint64 pid,
                                                        DebugEndpoint::Kind kind,
                                                        bool &ruledOut) const

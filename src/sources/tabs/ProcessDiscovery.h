@@ -51,6 +51,9 @@ public:
                               std::optional<uint> userId = std::nullopt, qint64 settleMs = 10'000);
 
     QList<DebugEndpoint> find(DebugEndpoint::Kind kind);
+    // Whether, at the last find, some process might yet prove to be a browser of the kind, or
+    // was one: it is to be looked at again without news of the census.
+    bool settling(DebugEndpoint::Kind kind) const;
 
     // Firefox's port when the option is given without one.
     static constexpr quint16 firefoxDefaultPort = 9222;

@@ -19,6 +19,11 @@ struct TabSourceSettings
     std::optional<uint> userId;
     // How often /proc is looked through for browsers that came or went.
     int discoveryIntervalMs = 2000;
+    // Someone else looks through the census every few seconds, such as the program's watch for
+    // browsers it cannot see. Discovery then runs when a look finds new processes, and on its
+    // own only while some process may yet prove to be a browser, or is one: an idle desktop
+    // does not wake the backend's thread.
+    bool censusLookedElsewhere = false;
     // The pause between the end of one reading of a browser's tabs and the start of the next.
     // With the tick's 500 ms it keeps a new title within a second of its closing.
     int refreshIntervalMs = 150;

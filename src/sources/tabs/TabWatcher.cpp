@@ -18,17 +18,26 @@ constexpr int maxStopMs = 1000;
 TabWatcher::TabWatcher(DebugEndpoint::Kind kind, TabSnapshot &snapshot,
                        const TabSourceSettings &settings, ClientFactory factory)
     : m_kind(kind), m_snapshot(snapshot), m_settings(settings),
-      m_discovery(settings.processIds ? settings.processIds
-                                      : std::make_shared<ProcessIds>(settings.procRoot),
-                  settings.userId),
-      m_factory(std::move(factory)), m_discoveryTimer(this)
+      m_census(settings.processIds ? settings.processIds
+                                   : std::make_shared<ProcessIds>(settings.procRoot)),
+      m_discovery(m_census, settings.userId), m_factory(std::move(factory)), m_discoveryTimer(this)
 {
     m_discoveryTimer.setInterval(settings.discoveryIntervalMs);
     connect(&m_discoveryTimer, &QTimer::timeout, this, &TabWatcher::discover);
 }
 
+TabWatcher::~TabWatcher()
+{
+    if (m_newsListener)
+        m_census->removeNewsListener(*std::exchange(m_newsListener, std::nullopt));
+}
+
 void TabWatcher::start()
 {
+    if (m_settings.censusLookedElsewhere)
+        m_newsListener = m_census->addNewsListener([this] {
+            QMetaObject::invokeMethod(this, &TabWatcher::discover, Qt::QueuedConnection);
+        });
     m_discoveryTimer.start();
     discover();
 }
@@ -64,6 +73,10 @@ void TabWatcher::discover()
                 [this, client] { reportRefusal(client->endpoint()); });
         client->start();
     }
+    if (m_settings.censusLookedElsewhere && !m_discovery.settling(m_kind))
+        m_discoveryTimer.stop();
+    else if (!m_discoveryTimer.isActive() && m_newsListener)
+        m_discoveryTimer.start();
 }
 
 void TabWatcher::forget(TabClient *client)
@@ -101,6 +114,8 @@ void TabWatcher::closeTab(const QByteArray &handleId)
 
 void TabWatcher::stop()
 {
+    if (m_newsListener)
+        m_census->removeNewsListener(*std::exchange(m_newsListener, std::nullopt));
     m_discoveryTimer.stop();
     QEventLoop loop;
     QList<TabClient *> clients;

@@ -13,9 +13,9 @@
 class TabClient;
 class TabSnapshot;
 
-// Lives on a tab-level backend's own thread. Looks through /proc now and then for browsers of
-// its kind, keeps one client per browser found, and forgets a browser whose client failed
-// until the next look finds it again.
+// Lives on a tab-level backend's own thread. Looks through /proc now and then, or when another
+// look of the census found new processes, for browsers of its kind, keeps one client per
+// browser found, and forgets a browser whose client failed until the next look finds it again.
 class TabWatcher : public QObject
 {
     Q_OBJECT
@@ -32,6 +32,7 @@ public:
     void closeTab(const QByteArray &handleId);
     // Lets every client go, giving each a moment to part politely from its browser.
     void stop();
+    ~TabWatcher() override;
 
 private:
     void discover();
@@ -41,7 +42,9 @@ private:
     DebugEndpoint::Kind m_kind;
     TabSnapshot &m_snapshot;
     TabSourceSettings m_settings;
+    std::shared_ptr<ProcessIds> m_census;
     ProcessDiscovery m_discovery;
+    std::optional<int> m_newsListener;
     ClientFactory m_factory;
     QTimer m_discoveryTimer;
     std::map<quint16, TabClient *> m_clients;
