@@ -12,7 +12,7 @@ packages=(
     libbenchmark-dev
     xvfb xauth x11-utils xdotool trayer xdg-utils desktop-file-utils libglib2.0-bin weston
     fonts-dejavu-core
-    openssl zip python3
+    openssl zip python3 nodejs
     librsvg2-bin dpkg-dev jq lintian appstream
 )
 for option in "$@"; do

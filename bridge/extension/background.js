@@ -1,7 +1,8 @@
 // Tells the Vexlor Popup program, through its native messaging host, which tabs are open, and
 // closes the ones it names. On connecting, and whenever the host asks, it sends the whole tab
-// list; in between, each tab that opens or changes goes on its own, and each tab that closes is
-// named, the moment the browser tells of it. A list always fits in one message of the host
+// list; in between, the tabs that open, change or close, the moment the browser tells of them.
+// What changes within a short window of the last message waits for the window's end and goes
+// with the rest of it, except a new address, which goes at once. A list always fits in one message of the host
 // (1 MiB), however long the titles and addresses pages give themselves: each is clipped to its
 // first clipLength UTF-16 units (the host and its keywords' matches see no more of it), and the
 // list holds the tabs that fit in listBytes, the tab each window shows first.
@@ -16,6 +17,10 @@ const lastRetryMs = 30000;
 const coalesceMs = 150;
 // How many new addresses of a tab go at once within one window.
 const addressSkips = 3;
+// The changes of all tabs that come within this window of the last message go as one message
+// at its end, so that many pages retitling themselves cost the browser, the host and the
+// program a message a window rather than one each.
+const batchMs = 50;
 // The program takes a title of this length as the start of the tab's title.
 const clipLength = 4096;
 // Below the host's 1 MiB, with room for what wraps the records.
@@ -25,6 +30,13 @@ const recordBytes = 100;
 
 let port = null;
 let retryMs = firstRetryMs;
+// What waits for the end of the window: by tab id, the record to send; the ids of closed tabs.
+let outbox = new Map();
+let closedTabs = [];
+// At most, as for a list: a message of the window never exceeds what the host takes.
+let outboxBytes = 0;
+let outboxTimer = null;
+let postedAt = -Infinity;
 // By tab id: the tab as the browser's events last gave it, what was last sent of it, the address
 // of a navigation under way, and when and whether a message about it is due.
 const tabStates = new Map();
@@ -89,6 +101,45 @@ function post(sender, message) {
     } catch (error) {
         // A port that dropped meanwhile reports it through onDisconnect.
     }
+    postedAt = performance.now();
+}
+
+// Sends what waits now when asked to, or when no message went within the window; otherwise at
+// the window's end.
+function sendOutbox(now) {
+    const wait = postedAt + batchMs - performance.now();
+    if (!now && wait > 0) {
+        outboxTimer ??= setTimeout(() => sendOutbox(true), wait);
+        return;
+    }
+    clearTimeout(outboxTimer);
+    outboxTimer = null;
+    const message = {};
+    if (outbox.size > 0)
+        message.changed = [...outbox.values()];
+    if (closedTabs.length > 0)
+        message.removed = closedTabs;
+    dropOutbox();
+    if (port && (message.changed || message.removed))
+        post(port, message);
+}
+
+function dropOutbox() {
+    outbox = new Map();
+    closedTabs = [];
+    outboxBytes = 0;
+}
+
+// Adds to what waits: the tab's record, or the id of a closed tab.
+function addToOutbox(tabId, record) {
+    const bytes = recordBytes + (record ? jsonBytes(record.title) + jsonBytes(record.url) : 0);
+    if (outboxBytes + bytes > listBytes)
+        sendOutbox(true);
+    outboxBytes += bytes;
+    if (record)
+        outbox.set(tabId, record);
+    else
+        closedTabs.push(tabId);
 }
 
 // The records that fit, the shown tabs first, so that the program always knows what each window
@@ -130,6 +181,8 @@ async function sendList() {
     }
     for (const record of records)
         stateOf(record.id).sent = record;
+    // The list holds the tabs as they are now, which is newer than what waits.
+    dropOutbox();
     post(sender, { tabs: records });
 }
 
@@ -166,12 +219,13 @@ function touch(tabId, newAddress = false) {
     state.timer = null;
     if (skip)
         ++state.addressSkips;
-    sendTab(tabId, state);
+    sendTab(tabId, state, skip);
 }
 
-// The tab as its events gave it goes at once; asking the browser for it costs a round trip to
-// the browser's main process, which a blocked page would spend loading.
-async function sendTab(tabId, state) {
+// The tab as its events gave it goes at once, or with the window's other changes unless it is
+// urgent; asking the browser for it costs a round trip to the browser's main process, which a
+// blocked page would spend loading.
+async function sendTab(tabId, state, urgent = false) {
     let tab = state.tab;
     if (!tab) {
         state.busy = true;
@@ -192,9 +246,10 @@ async function sendTab(tabId, state) {
     if (tab && port) {
         const record = tabRecord(tab);
         if (!sameRecord(record, state.sent)) {
-            post(port, { changed: [record] });
+            addToOutbox(tabId, record);
             state.sent = record;
             state.sentAt = performance.now();
+            sendOutbox(urgent);
         }
     }
     if (state.again) {
@@ -210,8 +265,11 @@ function removeTab(tabId) {
         return;
     clearTimeout(state.timer);
     tabStates.delete(tabId);
-    if (port && state.sent !== null)
-        post(port, { removed: [tabId] });
+    outbox.delete(tabId);
+    if (port && state.sent !== null) {
+        addToOutbox(tabId, null);
+        sendOutbox(false);
+    }
 }
 
 // The main frame of a tab, as a navigation event names it; not a frame within the page, nor a
