@@ -28,6 +28,11 @@ TabWatcher::TabWatcher(DebugEndpoint::Kind kind, TabSnapshot &snapshot,
 
 TabWatcher::~TabWatcher()
 {
+    stopListening();
+}
+
+void TabWatcher::stopListening()
+{
     if (m_newsListener)
         m_census->removeNewsListener(*std::exchange(m_newsListener, std::nullopt));
 }
@@ -44,6 +49,9 @@ void TabWatcher::start()
 
 void TabWatcher::discover()
 {
+    // News told just before the stop comes after it.
+    if (m_stopped)
+        return;
     const QList<DebugEndpoint> endpoints = m_discovery.find(m_kind);
 
     // A port file caught half-written must not cut off a client in the middle of its work,
@@ -114,8 +122,8 @@ void TabWatcher::closeTab(const QByteArray &handleId)
 
 void TabWatcher::stop()
 {
-    if (m_newsListener)
-        m_census->removeNewsListener(*std::exchange(m_newsListener, std::nullopt));
+    m_stopped = true;
+    stopListening();
     m_discoveryTimer.stop();
     QEventLoop loop;
     QList<TabClient *> clients;

@@ -36,6 +36,7 @@ public:
 
 private:
     void discover();
+    void stopListening();
     void forget(TabClient *client);
     void reportRefusal(const DebugEndpoint &endpoint);
 
@@ -45,6 +46,7 @@ private:
     std::shared_ptr<ProcessIds> m_census;
     ProcessDiscovery m_discovery;
     std::optional<int> m_newsListener;
+    bool m_stopped = false;
     ClientFactory m_factory;
     QTimer m_discoveryTimer;
     std::map<quint16, TabClient *> m_clients;
