@@ -3,13 +3,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
 #include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
 // Plays a Firefox's WebDriver BiDi endpoint on 127.0.0.1 as far as the tab source uses it: one
-// session at a time, kept when its connection goes. Answers come a moment after the request, so a
-// second request sent before the first is answered is seen.
+// session at a time, kept when its connection goes, and ended by session.end only once the answer
+// went out on a connection still open. Answers come a moment after the request, so a second
+// request sent before the first is answered is seen.
 class FakeBidiBrowser : public QObject
 {
 public:
@@ -17,7 +19,7 @@ public:
     {
         Normal,
         Huge,    // a message far beyond what the client reads
-        Silence, // nothing, though session.end still ends the session
+        Silence, // nothing but to session commands, as of a page that hangs
     };
     struct Tab
     {
@@ -27,7 +29,8 @@ public:
         bool unlisted = false;   // not in the tree yet, as of a browser whose lists lag its events
     };
 
-    FakeBidiBrowser() : m_server(u"firefox"_qs, QWebSocketServer::NonSecureMode)
+    // The server is a child so that it moves with the browser to another thread.
+    FakeBidiBrowser() : m_server(u"firefox"_qs, QWebSocketServer::NonSecureMode, this)
     {
         m_server.listen(QHostAddress::LocalHost);
         connect(&m_server, &QWebSocketServer::newConnection, this, [this] {
@@ -40,6 +43,21 @@ public:
     }
 
     quint16 port() const { return m_server.serverPort(); }
+    // Runs what blocks this thread, such as the end of a source that waits for its sessions to
+    // end, while the browser answers from a thread of its own, as a real one would.
+    template <typename Blocking>
+    void answerAside(Blocking blocking)
+    {
+        QThread aside;
+        QThread *home = thread();
+        moveToThread(&aside);
+        aside.start();
+        blocking();
+        QMetaObject::invokeMethod(
+            this, [this, home] { moveToThread(home); }, Qt::BlockingQueuedConnection);
+        aside.quit();
+        aside.wait();
+    }
     // A tab that opens and loads, told to the session when it subscribed, and not yet listed.
     void announce(Tab tab)
     {
@@ -78,15 +96,20 @@ private:
         overlapped = overlapped || socket->property("busy").toBool();
         socket->setProperty("busy", true);
         QJsonObject message = respond(socket, method, command.value(u"params").toObject());
-        if (answer == Answer::Silence)
+        const bool sessionCommand = method.startsWith(u"session.");
+        if (answer == Answer::Silence && !sessionCommand)
             return;
-        if (answer == Answer::Huge && !method.startsWith(u"session."))
+        if (answer == Answer::Huge && !sessionCommand)
             message = {{u"result"_qs, QJsonObject{{u"padding"_qs, QString(4'000'000, u'x')}}}};
         message.insert(u"id"_qs, command.value(u"id"));
         message.insert(u"type"_qs, message.contains(u"error") ? u"error"_qs : u"success"_qs);
-        QTimer::singleShot(2, socket, [socket, message] {
+        QTimer::singleShot(2, socket, [this, socket, message, method] {
             socket->setProperty("busy", false);
+            if (socket->state() != QAbstractSocket::ConnectedState)
+                return;
             socket->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson()));
+            if (method == u"session.end" && session == socket)
+                session = nullptr;
         });
     }
 
@@ -103,8 +126,6 @@ private:
         }
         if (session != socket)
             return failure(u"invalid session id"_qs);
-        if (method == u"session.end")
-            session = nullptr;
         if (method == u"browsingContext.close")
             closes.append(QString::fromUtf8(QJsonDocument(params).toJson(QJsonDocument::Compact)));
         if (method == u"session.subscribe") {

@@ -71,6 +71,8 @@ void BidiClient::stop()
 {
     m_stopping = true;
     m_refreshTimer.stop();
+    if (m_ending)
+        return;
     if ((!m_session && !m_sessionAsked) || m_failed ||
         m_socket.state() != QAbstractSocket::ConnectedState) {
         m_failed = true;
@@ -107,7 +109,7 @@ void BidiClient::send(const QString &method, const QJsonObject &params, Handler 
 // when stopping, then tabs to close, then the next step of the reading under way.
 void BidiClient::sendNext()
 {
-    if (m_inFlight || m_failed || !m_session)
+    if (m_inFlight || m_failed || m_ending || !m_session)
         return;
     if (m_stopping) {
         m_sessionEndSent = true;
@@ -241,7 +243,7 @@ void BidiClient::received(const QString &text)
         return fail();
     if (const std::optional<BidiAnswers::ContextEvent> event =
             BidiAnswers::contextEvent(*message)) {
-        if (m_session)
+        if (m_session && !m_ending)
             eventReceived(*event);
         return sendNext();
     }
@@ -290,8 +292,8 @@ void BidiClient::titleAnswered(const BidiAnswers::Message &answer)
     ++m_nextTitle;
 }
 
-// Ends the session without waiting for the answer: Firefox still reads what was sent before
-// the connection closed. A session.new left unanswered may have made a session too.
+// Asks for the session's end without waiting, where there is no time left to wait: Firefox
+// ends it if it can still answer. A session.new left unanswered may have made a session too.
 void BidiClient::endSessionAndClose()
 {
     if ((m_session || m_sessionAsked) && !m_sessionEndSent &&
@@ -318,13 +320,28 @@ void BidiClient::lost()
     fail();
 }
 
+// Firefox ends a session only once its answer to session.end went out: a connection closed
+// before that leaves the session behind, and every later one is refused while Firefox runs. So
+// the connection stays open until that answer, for a request's time at most; the request given
+// up on is answered to nobody.
 void BidiClient::fail()
 {
     if (m_failed)
         return;
+    m_refreshTimer.stop();
+    if (!m_ending && (m_session || m_sessionAsked) && !m_sessionEndSent &&
+        m_socket.state() == QAbstractSocket::ConnectedState) {
+        m_ending = true;
+        m_inFlight.reset();
+        m_sessionEndSent = true;
+        send(u"session.end"_qs, {}, [this](const BidiAnswers::Message &) {
+            m_session = m_sessionAsked = false;
+            fail();
+        });
+        return;
+    }
     m_failed = true;
     m_requestTimer.stop();
-    m_refreshTimer.stop();
     endSessionAndClose();
     if (m_stopping)
         emit stopped();

@@ -70,6 +70,8 @@ private:
     bool m_stopping = false;
     bool m_sessionEndSent = false;
     bool m_failed = false;
+    // Failing, the session is being ended before the connection closes.
+    bool m_ending = false;
     QList<QByteArray> m_closing;
     Reading m_reading = Reading::Idle;
     QList<BrowserPage> m_pages;

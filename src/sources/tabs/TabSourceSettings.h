@@ -33,8 +33,7 @@ struct TabSourceSettings
     // A browser that leaves a request unanswered this long has stopped answering.
     int requestTimeoutMs = 2000;
     // Firefox answers session.new only once it has finished starting, which takes seconds on
-    // a busy machine. Giving up sooner would leave behind the session it makes meanwhile, and
-    // it allows only one.
+    // a busy machine. Giving up sooner would only begin the wait again.
     int sessionTimeoutMs = 60000;
     // No answer of a browser is read beyond this many bytes.
     qint64 maxAnswerBytes = 32 * 1024 * 1024;
