@@ -81,4 +81,13 @@ bool isBrowserClass(const QString &lowerName)
     return classes.contains(lowerName);
 }
 
+bool isHelper(const QList<QByteArray> &arguments)
+{
+    return std::any_of(arguments.cbegin() + (arguments.isEmpty() ? 0 : 1), arguments.cend(),
+                       [](const QByteArray &argument) {
+                           return argument.startsWith("--type=") || argument == "-contentproc" ||
+                                  argument == "--contentproc";
+                       });
+}
+
 } // namespace BrowserCatalogue

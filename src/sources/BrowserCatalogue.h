@@ -41,4 +41,8 @@ const KnownBrowser *byImage(const QString &fileName);
 // Whether an X11 window class or instance name, lower-cased, names a known browser.
 bool isBrowserClass(const QString &lowerName);
 
+// Whether a command line is a browser's helper process: Chromium's carry --type=, Firefox's
+// -contentproc. A helper never becomes a browser of its own.
+bool isHelper(const QList<QByteArray> &arguments);
+
 } // namespace BrowserCatalogue

@@ -57,6 +57,20 @@ std::optional<uint> processOwner(const QString &folder, qint64 pid)
     return static_cast<uint>(*uid);
 }
 
+std::optional<QList<QByteArray>> processArguments(const QString &folder, qint64 cap)
+{
+    QFile file(folder + u"/cmdline"_qs);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray commandLine = file.read(cap);
+    if (commandLine.isEmpty())
+        return QList<QByteArray>();
+    QList<QByteArray> arguments = commandLine.split('\0');
+    if (arguments.last().isEmpty())
+        arguments.removeLast();
+    return arguments;
+}
+
 ProcessIds::ProcessIds(QString procRoot, qint64 relistMs)
     : m_procRoot(std::move(procRoot)), m_relistMs(relistMs),
       m_rootFd(::open(QFile::encodeName(m_procRoot), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
@@ -82,10 +96,11 @@ ProcessIds::Look ProcessIds::look(Cursor &cursor)
             listener();
     }
     if (cursor.listing != m_listing) {
+        const bool cameBack = m_idsCameBackAt > cursor.listing;
         cursor = {m_listing, m_found.size()};
-        return {true, m_processes};
+        return {true, m_processes, cameBack};
     }
-    return {false, m_found.mid(std::exchange(cursor.told, m_found.size()))};
+    return {false, m_found.mid(std::exchange(cursor.told, m_found.size())), false};
 }
 
 int ProcessIds::addNewsListener(std::function<void()> listener)
@@ -115,6 +130,8 @@ bool ProcessIds::update()
     if (due || !newest || !last || *newest < *last) {
         m_sinceListing.start();
         ++m_listing;
+        if (!newest || !last || *newest < *last)
+            m_idsCameBackAt = m_listing;
         m_found.clear();
         m_processes = processIds(0);
         return true;

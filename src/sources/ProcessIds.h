@@ -13,6 +13,10 @@
 // cannot be read or the id names a thread (whose folder opens, though no listing shows it).
 std::optional<uint> processOwner(const QString &folder, qint64 pid);
 
+// The arguments of the process whose folder this is, read up to cap bytes; none for a kernel
+// thread or a zombie, and nothing when the command line cannot be read.
+std::optional<QList<QByteArray>> processArguments(const QString &folder, qint64 cap);
+
 // Follows the processes of a /proc-like folder from one look to the next, at little cost, for
 // every part of the program that looks for browsers: they run on threads of their own and share
 // one census, so that /proc is read once for all of them. A look runs every few seconds for as
@@ -29,6 +33,9 @@ public:
         // some may have ended since, and no id of a process that ended can have come back.
         bool listed = true;
         QList<qint64> pids;
+        // Listed since ids wrapped round, or since the newest could not be read: an id known
+        // before may now name another process.
+        bool idsCameBack = true;
     };
 
     // Where one looker stands: the listing it was given and how many processes made since.
@@ -68,6 +75,8 @@ private:
     int m_loadFd = -1;
     QMutex m_mutex;
     QElapsedTimer m_sinceListing;
+    // The last listing after which ids may have come back.
+    quint64 m_idsCameBackAt = 0;
     std::optional<qint64> m_newest;
     quint64 m_listing = 0;
     QList<qint64> m_processes;

@@ -40,15 +40,6 @@ bool readStat(const QString &folder, qint64 &parent, quint64 &startTime)
     return parentOk && startOk;
 }
 
-// Chromium's helpers carry --type=, Firefox's -contentproc.
-bool isHelper(const QList<QByteArray> &arguments)
-{
-    return std::any_of(arguments.cbegin() + 1, arguments.cend(), [](const QByteArray &argument) {
-        return argument.startsWith("--type=") || argument == "-contentproc" ||
-               argument == "--contentproc";
-    });
-}
-
 } // namespace
 
 RunningBrowsers::RunningBrowsers(QString procRoot, std::optional<uint> userId, qint64 settleMs)
@@ -75,7 +66,7 @@ QList<RunningBrowser> RunningBrowsers::look()
         processes.reserve(ids.pids.size());
         for (const qint64 pid : ids.pids) {
             Process process = m_processes.value(pid, Process{now});
-            if (process.browser) {
+            if (process.browser && ids.idsCameBack) {
                 // An id may have come back, for a new process, which its start time tells.
                 const quint64 started = process.startTime;
                 if (!readStat(folderOf(pid), process.parent, process.startTime))
@@ -137,9 +128,8 @@ void RunningBrowsers::inspect(const QString &folder, qint64 pid, Process &proces
 {
     // Most processes are ruled out by their command line alone, with one read; a browser
     // started under another name is known by its executable.
-    QList<QByteArray> arguments = readCapped(folder + u"/cmdline"_qs, maxCommandLine).split('\0');
-    if (arguments.last().isEmpty())
-        arguments.removeLast();
+    const std::optional<QList<QByteArray>> read = processArguments(folder, maxCommandLine);
+    const QList<QByteArray> arguments = read.value_or(QList<QByteArray>());
     const KnownBrowser *browser = nullptr;
     if (!arguments.isEmpty()) {
         browser = BrowserCatalogue::byImage(QFileInfo(QFile::decodeName(arguments[0])).fileName());
@@ -150,12 +140,14 @@ void RunningBrowsers::inspect(const QString &folder, qint64 pid, Process &proces
     if (browser && processOwner(folder, pid) == m_userId &&
         readStat(folder, process.parent, process.startTime)) {
         process.browser = browser;
-        process.helper = isHelper(arguments);
+        process.helper = BrowserCatalogue::isHelper(arguments);
         return;
     }
     // A wrapper script becomes the browser it starts by exec, under the same id, so a process
-    // is taken for no browser only once it has been one for a while.
-    process.settled = now - process.firstSeenMs >= m_settleMs;
+    // is taken for no browser only once it has been one for a while. A kernel thread, a zombie
+    // and a browser's helper (of another user) have nothing left to exec.
+    process.settled = (read && (arguments.isEmpty() || BrowserCatalogue::isHelper(arguments))) ||
+                      now - process.firstSeenMs >= m_settleMs;
 }
 
 // The process at the top of a browser's tree: up through the parents of the same browser. A

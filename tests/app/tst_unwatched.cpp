@@ -51,6 +51,10 @@ void TestUnwatched::eachUnseenStartIsReportedOnce_data()
         << true
         << QByteArray("newest 100; 100 firefox-esr; see 100; thread 102 100; newest 102; check "
                       "30; ? / 0; lose 100; check 8; ? 100 / 1; rm 100; check 1; ? / 1; status -");
+    QTest::newRow("an id that comes back once ids wrap round is another start")
+        << true
+        << QByteArray("newest 100; 100 firefox-esr; check 8; ? 100 / 1; rm 100; 100 opera; newest "
+                      "50; check 8; ? 100 / 2; said Opera");
     QTest::newRow("no tray") << false
                              << QByteArray("600 opera; check 8; ? 600 / 0; status Opera non "
                                            "surveillé : ses pages; rm 600; check 1; status -");

@@ -132,8 +132,9 @@ private slots:
 };
 
 // Each row is FakeProcTree lines and looks, cut at ";": "?c <found>" or "?f <found>" is what a
-// look for Chromium or Firefox finds, as "pid:port" and the target that the port file names. A
-// first line "settle 0" rules processes out at first sight.
+// look for Chromium or Firefox finds, as "pid:port" and the target that the port file names;
+// "~c" or "!c" says that some process may yet prove to be a Chromium, or that none may. A first
+// line "settle 0" rules processes out at first sight.
 void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers_data()
 {
     QTest::addColumn<QByteArray>("script");
@@ -222,6 +223,10 @@ void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers_data()
         "9911 41; ?c; file late/DevToolsActivePort 9911\n/devtools/browser/x; rm 42; ?c "
         "41:9911/devtools/browser/x; 42 chromium --remote-debugging-port=9912; listen 9912 42; ?c "
         "41:9911/devtools/browser/x 42:9912");
+    // Kernel threads, zombies and helpers have nothing left to exec.
+    QTest::newRow("what cannot become a browser is ruled out at once")
+        << QByteArray("1; 2 /usr/lib/chromium/chromium --type=renderer; 3 firefox-esr -contentproc "
+                      "-isForBrowser; ?c; !c; 4 /bin/sh /usr/bin/chromium; ?c; ~c");
 }
 
 void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers()
@@ -235,6 +240,11 @@ void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers()
     ProcessDiscovery other(census, FakeProcTree::userId);
     for (QByteArray line : script.split(';').mid(hasty ? 1 : 0)) {
         line = line.trimmed();
+        if (line.startsWith('~') || line.startsWith('!')) {
+            QCOMPARE(discovery.settling(line[1] == 'c' ? Kind::Chromium : Kind::Firefox),
+                     line[0] == '~');
+            continue;
+        }
         if (!line.startsWith('?')) {
             proc.apply(line);
             other.find(Kind::Chromium);

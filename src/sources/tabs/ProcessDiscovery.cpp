@@ -135,7 +135,7 @@ QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind)
         if (seen->settled)
             continue;
         const QString folder = m_procRoot + u'/' + QString::number(pid);
-        bool ruledOut = false;
+        RuledOut ruledOut = RuledOut::No;
         std::optional<DebugEndpoint> endpoint = inspect(folder, pid, kind, ruledOut);
         // Another account may have bound the browser's port first, to be talked to in its
         // place: the port counts only while the browser itself holds it.
@@ -143,7 +143,8 @@ QList<DebugEndpoint> ProcessDiscovery::find(DebugEndpoint::Kind kind)
             endpoint.reset();
         // A wrapper script becomes the browser it starts by exec, under the same id, so a
         // process is taken for no browser only once it has been one for a while.
-        if (ruledOut && now - seen->firstSeenMs >= m_settleMs)
+        if (ruledOut == RuledOut::ForGood ||
+            (ruledOut == RuledOut::ForNow && now - seen->firstSeenMs >= m_settleMs))
             seen->settled = true;
         // Two processes cannot listen on one port; a second claim comes from a stale file.
         if (endpoint && std::none_of(endpoints.cbegin(), endpoints.cend(),
@@ -168,16 +169,20 @@ bool ProcessDiscovery::settling(DebugEndpoint::Kind kind) const
 
 std::optional<DebugEndpoint> ProcessDiscovery::inspect(const QString &processFolder, qint64 pid,
                                                        DebugEndpoint::Kind kind,
-                                                       bool &ruledOut) const
+                                                       RuledOut &ruledOut) const
 {
-    // Most processes are ruled out by their command line alone, with one read.
-    const QByteArray commandLine = readCapped(processFolder + u"/cmdline"_qs, maxCommandLine);
-    QList<QByteArray> arguments = commandLine.split('\0');
-    if (!arguments.isEmpty() && arguments.last().isEmpty())
-        arguments.removeLast();
-    // Kernel threads have no command line.
-    if (arguments.isEmpty() || !commandLine.contains("remote-debugging-port")) {
-        ruledOut = true;
+    // Most processes are ruled out by their command line alone, with one read. Kernel threads and
+    // zombies have none, and nothing left to exec; nor has a browser's helper.
+    const std::optional<QList<QByteArray>> read = processArguments(processFolder, maxCommandLine);
+    const QList<QByteArray> arguments = read.value_or(QList<QByteArray>());
+    if (read && (arguments.isEmpty() || BrowserCatalogue::isHelper(arguments))) {
+        ruledOut = RuledOut::ForGood;
+        return std::nullopt;
+    }
+    if (std::none_of(arguments.cbegin(), arguments.cend(), [](const QByteArray &argument) {
+            return argument.contains("remote-debugging-port");
+        })) {
+        ruledOut = RuledOut::ForNow;
         return std::nullopt;
     }
 
@@ -189,12 +194,12 @@ std::optional<DebugEndpoint> ProcessDiscovery::inspect(const QString &processFol
             found = kindOfExecutable(image);
     }
     if (found != kind) {
-        ruledOut = true;
+        ruledOut = RuledOut::ForNow;
         return std::nullopt;
     }
 
     if (processOwner(processFolder, pid) != m_userId) {
-        ruledOut = true;
+        ruledOut = RuledOut::ForNow;
         return std::nullopt;
     }
 
@@ -210,7 +215,7 @@ std::optional<DebugEndpoint> ProcessDiscovery::inspect(const QString &processFol
 
 std::optional<DebugEndpoint> ProcessDiscovery::chromiumEndpoint(const QString &processFolder,
                                                                 const QList<QByteArray> &arguments,
-                                                                bool &ruledOut) const
+                                                                RuledOut &ruledOut) const
 {
     std::optional<quint16> port;
     QByteArray userDataDir;
@@ -219,7 +224,7 @@ std::optional<DebugEndpoint> ProcessDiscovery::chromiumEndpoint(const QString &p
         if (!option)
             continue;
         if (option->name == "type") {
-            ruledOut = true;
+            ruledOut = RuledOut::ForGood;
             return std::nullopt;
         }
         if (option->name == "remote-debugging-port")
@@ -228,7 +233,7 @@ std::optional<DebugEndpoint> ProcessDiscovery::chromiumEndpoint(const QString &p
             userDataDir = *option->value;
     }
     if (!port) {
-        ruledOut = true;
+        ruledOut = RuledOut::ForNow;
         return std::nullopt;
     }
     if (*port != 0)
@@ -252,7 +257,7 @@ std::optional<DebugEndpoint> ProcessDiscovery::chromiumEndpoint(const QString &p
 
 std::optional<DebugEndpoint> ProcessDiscovery::firefoxEndpoint(const QString &processFolder,
                                                                const QList<QByteArray> &arguments,
-                                                               bool &ruledOut) const
+                                                               RuledOut &ruledOut) const
 {
     std::optional<quint16> port;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
@@ -261,7 +266,7 @@ std::optional<DebugEndpoint> ProcessDiscovery::firefoxEndpoint(const QString &pr
         if (!flag)
             continue;
         if (flag == "contentproc") {
-            ruledOut = true;
+            ruledOut = RuledOut::ForGood;
             return std::nullopt;
         }
         if (flag != "remote-debugging-port")
@@ -272,7 +277,7 @@ std::optional<DebugEndpoint> ProcessDiscovery::firefoxEndpoint(const QString &pr
         port = value.isEmpty() ? std::optional<quint16>(firefoxDefaultPort) : portFrom(value);
     }
     if (!port) {
-        ruledOut = true;
+        ruledOut = RuledOut::ForNow;
         return std::nullopt;
     }
     if (*port != 0)

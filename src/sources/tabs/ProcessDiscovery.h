@@ -59,16 +59,22 @@ public:
     static constexpr quint16 firefoxDefaultPort = 9222;
 
 private:
-    // Sets ruledOut when the process is not, and as it runs now cannot become, a browser of
-    // the kind asked for with remote debugging.
+    // Whether a process is no browser of the kind asked for with remote debugging: as it runs
+    // now, for a wrapper may yet exec one, or for good.
+    enum class RuledOut
+    {
+        No,
+        ForNow,
+        ForGood,
+    };
     std::optional<DebugEndpoint> inspect(const QString &processFolder, qint64 pid,
-                                         DebugEndpoint::Kind kind, bool &ruledOut) const;
+                                         DebugEndpoint::Kind kind, RuledOut &ruledOut) const;
     std::optional<DebugEndpoint> chromiumEndpoint(const QString &processFolder,
                                                   const QList<QByteArray> &arguments,
-                                                  bool &ruledOut) const;
+                                                  RuledOut &ruledOut) const;
     std::optional<DebugEndpoint> firefoxEndpoint(const QString &processFolder,
                                                  const QList<QByteArray> &arguments,
-                                                 bool &ruledOut) const;
+                                                 RuledOut &ruledOut) const;
     QString firefoxProfile(const QString &processFolder, const QList<QByteArray> &arguments) const;
     bool holdsPort(const QString &processFolder, quint16 port) const;
 
