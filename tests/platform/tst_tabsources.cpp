@@ -223,10 +223,12 @@ void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers_data()
         "9911 41; ?c; file late/DevToolsActivePort 9911\n/devtools/browser/x; rm 42; ?c "
         "41:9911/devtools/browser/x; 42 chromium --remote-debugging-port=9912; listen 9912 42; ?c "
         "41:9911/devtools/browser/x 42:9912");
-    // Kernel threads, zombies and helpers have nothing left to exec.
-    QTest::newRow("what cannot become a browser is ruled out at once")
-        << QByteArray("1; 2 /usr/lib/chromium/chromium --type=renderer; 3 firefox-esr -contentproc "
-                      "-isForBrowser; ?c; !c; 4 /bin/sh /usr/bin/chromium; ?c; ~c");
+    // Kernel threads, zombies and helpers have nothing left to exec. Chromium's helpers write
+    // their command line anew, as one string.
+    QTest::newRow("what cannot become a browser is ruled out at once") << QByteArray(
+        "1; 2 /usr/lib/chromium/chromium --type=renderer; 3 firefox-esr -contentproc "
+        "-isForBrowser; 4 /usr/lib/chromium/chromium%20--type=zygote%20--no-sandbox; ?c; !c; 5 "
+        "/bin/sh /usr/bin/chromium; ?c; ~c");
 }
 
 void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers()

@@ -8,7 +8,8 @@
 // A /proc-like tree in a temporary folder, with a scratch folder beside it for profiles and port
 // files, written from lines that read like a test's story ("$S" stands for the scratch folder):
 //   "<pid>[:<uid>][/<ppid>] <argument>..."  a process of that user (userId unless said), its
-//                                   command line, its parent (1 unless said), started anew
+//                                   command line ("%20" for a blank within an argument), its
+//                                   parent (1 unless said), started anew
 //   "file <path> <bytes>"           a file below the scratch folder
 //   "link <pid> <name> <target>"    a link in a process's folder, such as cwd or fd/3
 //   "listen [<hex address>:]<port> <pid>..."  a listening socket on 127.0.0.1 or the address
@@ -59,7 +60,9 @@ public:
             write(folder + u"/stat"_qs, process[0] + " (a process) S " + parent +
                                             QByteArray(" 0").repeated(17) + ' ' +
                                             QByteArray::number(++m_startTimes));
-            const QByteArrayList arguments = words.mid(1);
+            QByteArrayList arguments = words.mid(1);
+            for (QByteArray &argument : arguments)
+                argument.replace("%20", " ");
             write(folder + u"/cmdline"_qs,
                   arguments.isEmpty() ? QByteArray() : arguments.join('\0') + '\0');
         }

@@ -172,10 +172,12 @@ std::optional<DebugEndpoint> ProcessDiscovery::inspect(const QString &processFol
                                                        RuledOut &ruledOut) const
 {
     // Most processes are ruled out by their command line alone, with one read. Kernel threads and
-    // zombies have none, and nothing left to exec; nor has a browser's helper.
+    // zombies have none, and nothing left to exec; nor has a browser's helper. Chromium's helpers
+    // write theirs anew as one string, the words joined by blanks.
     const std::optional<QList<QByteArray>> read = processArguments(processFolder, maxCommandLine);
     const QList<QByteArray> arguments = read.value_or(QList<QByteArray>());
-    if (read && (arguments.isEmpty() || BrowserCatalogue::isHelper(arguments))) {
+    const bool rewrittenHelper = arguments.size() == 1 && arguments[0].contains(" --type=");
+    if (read && (arguments.isEmpty() || BrowserCatalogue::isHelper(arguments) || rewrittenHelper)) {
         ruledOut = RuledOut::ForGood;
         return std::nullopt;
     }
