@@ -14,8 +14,13 @@
 std::optional<uint> processOwner(const QString &folder, qint64 pid);
 
 // The arguments of the process whose folder this is, read up to cap bytes; none for a kernel
-// thread or a zombie, and nothing when the command line cannot be read.
+// thread, a zombie or a process in the middle of an exec, and nothing when the command line
+// cannot be read.
 std::optional<QList<QByteArray>> processArguments(const QString &folder, qint64 cap);
+
+// Whether the process whose folder this is, from its stat, is a kernel thread or a zombie, which
+// will never exec a program.
+bool isKernelThreadOrZombie(const QString &folder);
 
 // Follows the processes of a /proc-like folder from one look to the next, at little cost, for
 // every part of the program that looks for browsers: they run on threads of their own and share

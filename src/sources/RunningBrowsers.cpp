@@ -145,8 +145,10 @@ void RunningBrowsers::inspect(const QString &folder, qint64 pid, Process &proces
     }
     // A wrapper script becomes the browser it starts by exec, under the same id, so a process
     // is taken for no browser only once it has been one for a while. A kernel thread, a zombie
-    // and a browser's helper (of another user) have nothing left to exec.
-    process.settled = (read && (arguments.isEmpty() || BrowserCatalogue::isHelper(arguments))) ||
+    // and a browser's helper (of another user) have nothing left to exec; a process in the middle
+    // of an exec has no command line for a moment.
+    process.settled = (read && (arguments.isEmpty() ? isKernelThreadOrZombie(folder)
+                                                    : BrowserCatalogue::isHelper(arguments))) ||
                       now - process.firstSeenMs >= m_settleMs;
 }
 

@@ -223,12 +223,13 @@ void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers_data()
         "9911 41; ?c; file late/DevToolsActivePort 9911\n/devtools/browser/x; rm 42; ?c "
         "41:9911/devtools/browser/x; 42 chromium --remote-debugging-port=9912; listen 9912 42; ?c "
         "41:9911/devtools/browser/x 42:9912");
-    // Kernel threads, zombies and helpers have nothing left to exec. Chromium's helpers write
-    // their command line anew, as one string.
+    // Kernel threads and helpers have nothing left to exec; Chromium's helpers write their command
+    // line anew, as one string. A process between two programs has no command line for a moment.
     QTest::newRow("what cannot become a browser is ruled out at once") << QByteArray(
         "1; 2 /usr/lib/chromium/chromium --type=renderer; 3 firefox-esr -contentproc "
         "-isForBrowser; 4 /usr/lib/chromium/chromium%20--type=zygote%20--no-sandbox; ?c; !c; 5 "
-        "/bin/sh /usr/bin/chromium; ?c; ~c");
+        "/bin/sh /usr/bin/chromium; execing 5; ?c; ~c; 5 /usr/lib/chromium/chromium "
+        "--remote-debugging-port=9333; listen 9333 5; ?c 5:9333");
 }
 
 void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers()
@@ -261,12 +262,14 @@ void TestTabSources::discoveryFindsTheUsersDebuggableBrowsers()
     }
 }
 
-// The real /proc, listed from the first id made since the last look on.
+// The real /proc, listed from the first id made since the last look on, and read as it is written.
 void TestTabSources::theCensusOfProcListsTheProcessesMadeSinceAndNoThread()
 {
     ProcessIds census(u"/proc"_qs);
     ProcessIds::Cursor cursor;
     QVERIFY(census.look(cursor).pids.contains(::getpid()));
+    // The kernel's thread maker is a kernel thread, as the flags of its stat tell.
+    QVERIFY(isKernelThreadOrZombie(u"/proc/2"_qs) && !isKernelThreadOrZombie(u"/proc/self"_qs));
     QProcess child;
     child.start(u"sleep"_qs, {u"60"_qs});
     QVERIFY(child.waitForStarted());

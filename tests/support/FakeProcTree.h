@@ -9,7 +9,9 @@
 // files, written from lines that read like a test's story ("$S" stands for the scratch folder):
 //   "<pid>[:<uid>][/<ppid>] <argument>..."  a process of that user (userId unless said), its
 //                                   command line ("%20" for a blank within an argument), its
-//                                   parent (1 unless said), started anew
+//                                   parent (1 unless said), started anew; with none, a kernel
+//                                   thread
+//   "execing <pid>"                 the process is between two programs: no command line
 //   "file <path> <bytes>"           a file below the scratch folder
 //   "link <pid> <name> <target>"    a link in a process's folder, such as cwd or fd/3
 //   "listen [<hex address>:]<port> <pid>..."  a listening socket on 127.0.0.1 or the address
@@ -47,6 +49,8 @@ public:
                     path + u'/' + QLatin1String(name));
             write(path + u"/status"_qs,
                   "Tgid:\t" + words[2] + "\nUid:\t" + QByteArray::number(userId) + '\n');
+        } else if (words[0] == "execing") {
+            write(path + u"/cmdline"_qs, {});
         } else if (words[0] == "rm") {
             QFileInfo(path).isDir() ? QDir(path).removeRecursively() : QFile::remove(path);
         } else {
@@ -57,8 +61,11 @@ public:
             QDir().mkpath(folder + u"/fd"_qs);
             write(folder + u"/status"_qs, "Name:\tprocess\nTgid:\t" + process[0] + "\nUid:\t" +
                                               uid + '\t' + uid + "\t0\t0\n");
+            // PF_KTHREAD among the flags, the sixth field after the state.
+            const QByteArray flags = words.size() > 1 ? "0" : "2097152";
             write(folder + u"/stat"_qs, process[0] + " (a process) S " + parent +
-                                            QByteArray(" 0").repeated(17) + ' ' +
+                                            QByteArray(" 0").repeated(4) + ' ' + flags +
+                                            QByteArray(" 0").repeated(12) + ' ' +
                                             QByteArray::number(++m_startTimes));
             QByteArrayList arguments = words.mid(1);
             for (QByteArray &argument : arguments)

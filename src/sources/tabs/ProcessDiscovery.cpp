@@ -173,11 +173,13 @@ std::optional<DebugEndpoint> ProcessDiscovery::inspect(const QString &processFol
 {
     // Most processes are ruled out by their command line alone, with one read. Kernel threads and
     // zombies have none, and nothing left to exec; nor has a browser's helper. Chromium's helpers
-    // write theirs anew as one string, the words joined by blanks.
+    // write theirs anew as one string, the words joined by blanks. A process in the middle of an
+    // exec has none for a moment either.
     const std::optional<QList<QByteArray>> read = processArguments(processFolder, maxCommandLine);
     const QList<QByteArray> arguments = read.value_or(QList<QByteArray>());
     const bool rewrittenHelper = arguments.size() == 1 && arguments[0].contains(" --type=");
-    if (read && (arguments.isEmpty() || BrowserCatalogue::isHelper(arguments) || rewrittenHelper)) {
+    if (read && (arguments.isEmpty() ? isKernelThreadOrZombie(processFolder)
+                                     : BrowserCatalogue::isHelper(arguments) || rewrittenHelper)) {
         ruledOut = RuledOut::ForGood;
         return std::nullopt;
     }
