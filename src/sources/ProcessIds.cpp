@@ -71,20 +71,26 @@ std::optional<QList<QByteArray>> processArguments(const QString &folder, qint64 
     return arguments;
 }
 
-bool isKernelThreadOrZombie(const QString &folder)
+QList<QByteArray> processStatFields(const QString &folder)
 {
-    // "pid (name) state ppid pgrp session tty tpgid flags ...", where the name may hold blanks
-    // and parentheses: the fields are counted from the last ")".
-    constexpr qulonglong kernelThreadFlag = 0x00200000;
     QFile file(folder + u"/stat"_qs);
     if (!file.open(QIODevice::ReadOnly))
-        return false;
+        return {};
     const QByteArray stat = file.read(maxStatus);
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 1).simplified().split(' ');
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0)
+        return {};
+    return stat.mid(close + 1).simplified().split(' ');
+}
+
+// The state, then "ppid pgrp session tty tpgid flags".
+bool isKernelThreadOrZombie(const QString &folder)
+{
+    constexpr qulonglong kernelThreadFlag = 0x00200000;
+    const QList<QByteArray> fields = processStatFields(folder);
     bool ok = false;
     const qulonglong flags = fields.value(6).toULongLong(&ok);
-    return stat.contains(')') && ok &&
-           ((flags & kernelThreadFlag) != 0 || fields[0] == "Z" || fields[0] == "X");
+    return ok && ((flags & kernelThreadFlag) != 0 || fields[0] == "Z" || fields[0] == "X");
 }
 
 ProcessIds::ProcessIds(QString procRoot, qint64 relistMs)

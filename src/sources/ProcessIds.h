@@ -18,6 +18,11 @@ std::optional<uint> processOwner(const QString &folder, qint64 pid);
 // cannot be read.
 std::optional<QList<QByteArray>> processArguments(const QString &folder, qint64 cap);
 
+// The fields of the stat of the process whose folder this is, from its state on: "pid (name)
+// state ppid ...", where the name may hold blanks and parentheses, is cut at the last ")". None
+// when the stat cannot be read.
+QList<QByteArray> processStatFields(const QString &folder);
+
 // Whether the process whose folder this is, from its stat, is a kernel thread or a zombie, which
 // will never exec a program.
 bool isKernelThreadOrZombie(const QString &folder);

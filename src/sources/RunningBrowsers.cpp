@@ -12,28 +12,16 @@ namespace {
 
 // Reads are capped, so that a process with an enormous command line costs little.
 constexpr qint64 maxCommandLine = 64 * 1024;
-constexpr qint64 maxSmallFile = 16 * 1024;
 // Chromium's renderers sit below a zygote or two; anything deeper is no browser's tree.
 constexpr int maxDepth = 8;
 
-QByteArray readCapped(const QString &path, qint64 cap)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.read(cap);
-}
-
-// The parent and the start time from "pid (name) state ppid ... starttime", where the name may
-// hold blanks and parentheses: the fields are counted from the last ")".
+// The parent and the start time, the second and the twentieth field from the state on.
 bool readStat(const QString &folder, qint64 &parent, quint64 &startTime)
 {
-    const QByteArray stat = readCapped(folder + u"/stat"_qs, maxSmallFile);
-    const qsizetype close = stat.lastIndexOf(')');
-    const QList<QByteArray> fields = stat.mid(close + 1).simplified().split(' ');
+    const QList<QByteArray> fields = processStatFields(folder);
     bool parentOk = false;
     bool startOk = false;
-    if (close < 0 || fields.size() < 20)
+    if (fields.size() < 20)
         return false;
     parent = fields[1].toLongLong(&parentOk);
     startTime = fields[19].toULongLong(&startOk);
